@@ -1,0 +1,36 @@
+// Start and stop of the library.
+#include <openssl/conf.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <quillseal/core.h>
+#include <quillseal/crypto.h>
+
+namespace {
+
+// Ciphers, digests and error strings, in OpenSSL 3's own spelling of the
+// classic registration calls (all ciphers, all digests, no configuration file,
+// then the error strings).
+void register_openssl() {
+    OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS |
+                            OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
+                        nullptr);
+}
+
+}  // namespace
+
+extern "C" {
+
+QS_API void pdfsigning_init(void) {
+    register_openssl();
+    pkcs11engine_init();
+}
+
+QS_API void pdfsigning_init_cmd(void) { register_openssl(); }
+
+QS_API void pdfsigning_shutdown(void) {
+    // OpenSSL 3 releases its tables at process exit; EVP_cleanup is a no-op there.
+    pkcs11engine_shutdown();
+}
+
+}  // extern "C"

@@ -1,0 +1,24 @@
+#include "core/output_path.h"
+
+#include <sys/stat.h>
+
+#include "core/guard.h"
+#include "core/text.h"
+
+namespace qs {
+
+bool same_file(const char *input, const char *output) {
+    struct stat in {}, out {};
+    if (!input || !output) return false;
+    if (stat(input, &in) != 0 || stat(output, &out) != 0) return false;
+    return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+int refuse_output_over_input(const char *input, const char *output) {
+    if (!same_file(input, output)) return 0;
+    report(format("Output file is the input file itself; choose another output path [File: %s]",
+                  output));
+    return -1;
+}
+
+}  // namespace qs

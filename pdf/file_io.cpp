@@ -1,0 +1,95 @@
+// Byte-level helpers on caller-opened streams: lines with any end-of-line
+// convention, file size, and spans copied or read in large blocks.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <quillseal/pdf.h>
+
+#include "core/handles.h"
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+}  // namespace
+
+extern "C" {
+
+QS_API char *lgets(char *buffer, int length, FILE *stream) {
+    if (!buffer || length <= 0 || !stream) return nullptr;
+    int stored = 0;
+    int ch = EOF;
+    bool any = false;
+    while (stored < length - 1) {
+        ch = std::getc(stream);
+        if (ch == EOF) break;
+        any = true;
+        buffer[stored++] = static_cast<char>(ch);
+        if (ch == '\r' || ch == '\n') break;
+    }
+    if (ch == '\r' && stored < length - 1) {
+        const int next = std::getc(stream);
+        if (next == '\n')
+            buffer[stored++] = '\n';
+        else if (next != EOF)
+            std::ungetc(next, stream);
+    }
+    buffer[stored] = '\0';
+    return any ? buffer : nullptr;
+}
+
+QS_API long getFileSize(FILE *stream) {
+    if (!stream || std::fseek(stream, 0, SEEK_END) != 0) return -1;
+    const long size = std::ftell(stream);
+    std::rewind(stream);
+    return size;
+}
+
+QS_API long copy_file_section(FILE *source, FILE *destination, long start, long end) {
+    if (!source || !destination) return -1;
+    const long before = std::ftell(destination);
+    if (std::fseek(source, start, SEEK_SET) != 0) return -1;
+    std::vector<char> block(kBlock);
+    long left = end - start;
+    while (left > 0) {
+        const std::size_t want = left < static_cast<long>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
+        const std::size_t got = std::fread(block.data(), 1, want, source);
+        if (got == 0) return -1;
+        if (std::fwrite(block.data(), 1, got, destination) != got) return -1;
+        left -= static_cast<long>(got);
+    }
+    return before;
+}
+
+QS_API char *get_file_section(FILE *stream, long start, long end) {
+    if (!stream || end < start || std::fseek(stream, start, SEEK_SET) != 0) return nullptr;
+    const std::size_t size = static_cast<std::size_t>(end - start);
+    char *buffer = static_cast<char *>(std::malloc(size + 1));
+    if (!buffer) return nullptr;
+    const std::size_t got = std::fread(buffer, 1, size, stream);
+    // Bytes past the end of the file read as zero, so the buffer is always defined.
+    if (got < size) std::memset(buffer + got, 0, size - got);
+    buffer[size] = '\0';
+    return buffer;
+}
+
+QS_API char *copy_file_to_buffer(const char *path, long *size) {
+    if (size) *size = 0;
+    if (!path) return nullptr;
+    qs::FilePtr file = qs::open_file(path, "rb");
+    if (!file) return nullptr;
+    const long length = getFileSize(file.get());
+    if (length < 0) return nullptr;
+    char *buffer = static_cast<char *>(std::malloc(length > 0 ? static_cast<std::size_t>(length) : 1));
+    if (!buffer) return nullptr;
+    if (std::fread(buffer, 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length)) {
+        std::free(buffer);
+        return nullptr;
+    }
+    if (size) *size = length;
+    return buffer;
+}
+
+}  // extern "C"

@@ -1,0 +1,45 @@
+// Shared helpers of the test programs: fixture paths, temporary folders,
+// files, and running the real quillseal program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qstest {
+
+// Path of a generated fixture (test PKI and documents).
+std::string fixture(const std::string &name);
+// Password of every generated PKCS#12 key store.
+inline const char *kStorePassword = "demo-pass";
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
+bool file_exists(const std::string &path);
+
+// A fresh folder removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status = -1;   // exit status, or -1 when the program did not exit normally
+    std::string out;   // standard output
+};
+
+// Runs a shell command, capturing its standard output.
+RunResult run_shell(const std::string &command);
+// Runs the quillseal program with the given arguments, each passed as one word.
+RunResult run_cli(const std::vector<std::string> &args, const std::string &cwd = "");
+// Quotes one word for the shell.
+std::string shell_quote(const std::string &word);
+
+}  // namespace qstest

@@ -96,6 +96,7 @@ TEST(ReadConfig, KeyReferenceThatWouldBeCutIsRefused) {
     auto r = read(json);
     EXPECT_EQ(r.rc, -11);
     EXPECT_STREQ(r.record->p11key, "");
+    EXPECT_STREQ(r.record->sigpage, "1");
     EXPECT_NE(take_message().find("too long"), std::string::npos);
 }
 

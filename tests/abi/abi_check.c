@@ -12,7 +12,12 @@ int main(void) {
         fprintf(stderr, "version text: %s\n", text);
         return 1;
     }
+    /* A fresh process has an empty slot. */
     handle_error_message(fetched, 0);
+    if (fetched[0] != '\0') {
+        fprintf(stderr, "slot not empty at start: %s\n", fetched);
+        return 1;
+    }
     handle_error_message("first", 1);
     handle_error_message("second", 1);
     handle_error_message(fetched, 0);

@@ -1,0 +1,188 @@
+#include "cli/options.h"
+
+#include <cstring>
+
+#include <quillseal/quillseal.h>
+
+namespace cli {
+namespace {
+
+constexpr const char *kDefaultConfig = "/usr/local/quillseal/quillseal.conf";
+
+bool is_help(const char *word) { return word[0] == '-'; }
+
+struct ValueOption {
+    const char *name;
+    std::string Options::*field;
+};
+
+struct FlagOption {
+    const char *name;
+    bool Options::*field;
+};
+
+// Value options in the order they are tested within each pass; -e comes last.
+const ValueOption kValueOptions[] = {
+    {"-i", &Options::input},  {"-o", &Options::output},   {"-z", &Options::config},
+    {"-l", &Options::location}, {"-r", &Options::reason}, {"-t", &Options::title},
+    {"-a", &Options::author}, {"-s", &Options::subject},  {"-k", &Options::keywords},
+    {"-p", &Options::password},
+};
+const FlagOption kFlagOptions[] = {
+    {"-v", &Options::visible}, {"-c", &Options::certify}, {"-q", &Options::timestamp}};
+
+class Parser {
+public:
+    Parser(int argc, const char *const argv[]) : argc_(argc), argv_(argv) {}
+
+    ParseResult run();
+
+private:
+    bool at_end() const { return pos_ >= argc_; }
+    const char *word() const { return argv_[pos_]; }
+    int arguments() const { return argc_ - 1; }
+    ParseResult finish(ParseOutcome outcome) {
+        result_.outcome = outcome;
+        return result_;
+    }
+    bool command_word(const char *name, Command command, ParseResult &stop);
+    bool take_value(std::string &field, const char *name, ParseResult &stop);
+    bool one_pass(ParseResult &stop);
+
+    int argc_;
+    const char *const *argv_;
+    int pos_ = 1;
+    ParseResult result_;
+};
+
+// A command word at the position; with exactly two arguments the second one is
+// a help request or the input path.
+bool Parser::command_word(const char *name, Command command, ParseResult &stop) {
+    if (at_end() || std::strcmp(word(), name) != 0) return true;
+    result_.options.command = command;
+    ++pos_;
+    if (arguments() == 2) {
+        if (is_help(word())) {
+            stop = finish(ParseOutcome::Usage);
+            return false;
+        }
+        result_.options.input = word();
+        ++pos_;
+    }
+    return true;
+}
+
+bool Parser::take_value(std::string &field, const char *name, ParseResult &stop) {
+    ++pos_;
+    if (at_end()) {
+        stop = finish(ParseOutcome::Usage);
+        return false;
+    }
+    if (std::strlen(word()) > kValueLimit) {
+        result_.detail = name;
+        stop = finish(ParseOutcome::ValueTooLong);
+        return false;
+    }
+    field = word();
+    ++pos_;
+    return true;
+}
+
+bool Parser::one_pass(ParseResult &stop) {
+    Options &o = result_.options;
+    for (const ValueOption &opt : kValueOptions) {
+        if (at_end()) return true;
+        if (std::strcmp(word(), opt.name) == 0 && !take_value(o.*opt.field, opt.name, stop)) return false;
+    }
+    for (const FlagOption &opt : kFlagOptions) {
+        if (at_end()) return true;
+        if (std::strcmp(word(), opt.name) == 0) {
+            o.*opt.field = true;
+            ++pos_;
+        }
+    }
+    if (!at_end() && std::strcmp(word(), "-e") == 0) {
+        if (arguments() != 2) {
+            stop = finish(ParseOutcome::Usage);
+            return false;
+        }
+        o.encrypt_request = true;
+        return take_value(o.password, "-e", stop);
+    }
+    return true;
+}
+
+ParseResult Parser::run() {
+    if (arguments() == 0) return finish(ParseOutcome::NoArguments);
+    if (arguments() == 1) {
+        const char *only = argv_[1];
+        if (is_help(only)) return finish(ParseOutcome::Usage);
+        if (std::strcmp(only, "addltv") == 0) {
+            result_.options.command = Command::AddLtv;
+            return finish(ParseOutcome::Usage);
+        }
+        if (std::strcmp(only, "verify") == 0) {
+            result_.options.command = Command::Verify;
+            return finish(ParseOutcome::Usage);
+        }
+        if (std::strlen(only) > kValueLimit) {
+            result_.detail = "input path";
+            return finish(ParseOutcome::ValueTooLong);
+        }
+        result_.options.input = only;
+        return finish(ParseOutcome::Run);
+    }
+    ParseResult stop;
+    if (!command_word("addltv", Command::AddLtv, stop)) return stop;
+    if (!command_word("verify", Command::Verify, stop)) return stop;
+    while (!at_end()) {
+        const int before = pos_;
+        if (!one_pass(stop)) return stop;
+        if (pos_ == before) return finish(ParseOutcome::Usage);
+    }
+    if (result_.options.input.size() > kValueLimit) {
+        result_.detail = "input path";
+        return finish(ParseOutcome::ValueTooLong);
+    }
+    return finish(ParseOutcome::Run);
+}
+
+}  // namespace
+
+ParseResult parse_arguments(int argc, const char *const argv[]) { return Parser(argc, argv).run(); }
+
+std::string usage_text(Command command) {
+    char version[256];
+    quillseal_version(version);
+    std::string t = std::string(version) + "\nUsage:\n";
+    const std::string missing_z =
+        std::string("If -z is missing the configuration file \"") + kDefaultConfig + "\" is used instead.\n\n";
+    switch (command) {
+    case Command::Sign:
+        t += "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
+             "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf\n";
+        t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n";
+        t += "If -i and -o are directories all the PDF files in the input directory are signed and placed in the output "
+             "directory, if not there yet.\n";
+        t += missing_z;
+        t += "The password is the open document password, needed if the signed document is to be encrypted.\n";
+        t += "\nThe configuration file can store an encrypted password for the PKCS#12 key store. The password can be "
+             "encrypted from the command line with -e \"password\".\n";
+        break;
+    case Command::AddLtv:
+        t += "quillseal addltv -i input.pdf -o output.pdf -z quillseal.conf\n";
+        t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-ltved\" appended.\n";
+        t += missing_z;
+        t += "The input file needs to be already signed.\n";
+        break;
+    case Command::Verify:
+        t += "quillseal verify -i input.pdf -z quillseal.conf\n";
+        t += "\nOnly -i is required.\n";
+        t += std::string("If -z is missing, and needed, the configuration file \"") + kDefaultConfig +
+             "\" is used instead.\n\n";
+        break;
+    }
+    return t;
+}
+
+}  // namespace cli

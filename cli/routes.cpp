@@ -1,0 +1,218 @@
+#include "cli/routes.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace cli {
+namespace {
+
+constexpr const char *kInstallDir = "/usr/local/quillseal";
+
+using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
+
+std::string fetch_message() {
+    char buf[256];
+    handle_error_message(buf, 0);
+    return buf;
+}
+
+// The exit status a shell command ended with (-1 when it did not end normally).
+int command_status(int raw) {
+    if (raw == -1) return -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// One word for the shell, whatever it holds.
+std::string shell_word(const std::string &word) {
+    std::string quoted = "'";
+    for (char ch : word) quoted += (ch == '\'') ? std::string("'\\''") : std::string(1, ch);
+    return quoted + "'";
+}
+
+bool is_pdf_name(const std::string &name) {
+    return name.find(".pdf") != std::string::npos || name.find(".PDF") != std::string::npos;
+}
+
+bool same_file(const std::string &a, const std::string &b) {
+    const int saved = errno;
+    struct stat sa {}, sb {};
+    const bool same = stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+                      sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    errno = saved;
+    return same;
+}
+
+// Removes what a failed sign or addltv was writing; never the input itself.
+void remove_failed_output(const std::string &input, const std::string &output) {
+    if (output.empty() || same_file(input, output)) return;
+    const int saved = errno;
+    std::remove(output.c_str());
+    errno = saved;
+}
+
+bool uses_java_route(const SigningConfig &config) {
+    return std::strcmp(config.cryptolib, "bc") == 0 || std::strcmp(config.cryptolib, "bouncycastle") == 0;
+}
+
+int run_java_route(int argc, const char *const argv[]) {
+    std::string args;
+    for (int i = 1; i < argc; ++i) args += " " + shell_word(argv[i]);
+    const std::string command = std::string("cd ") + kInstallDir + "; java -jar lib/QuillsealCLI.jar" + args;
+    std::fflush(stdout);
+    return command_status(std::system(command.c_str()));
+}
+
+std::string derived_output(const Options &o) {
+    if (!o.output.empty() || o.command == Command::Verify) return o.output;
+    const std::string stem = o.input.substr(0, o.input.size() - 4);
+    return stem + (o.command == Command::AddLtv ? "-ltved.pdf" : "-signed.pdf");
+}
+
+void print_success(Command command, const std::string &input, const std::string &output) {
+    if (command == Command::AddLtv)
+        std::printf("0#Document LTVed: input[%s] output[%s]\n", input.c_str(), output.c_str());
+    else
+        std::printf("0#Document signed: input[%s] output[%s]\n", input.c_str(), output.c_str());
+}
+
+int run_single_file(const Options &o, SigningConfig *config) {
+    const std::string output = derived_output(o);
+    pdfsigning_init_cmd();
+    int rc;
+    if (o.command == Command::AddLtv) {
+        rc = ltv(o.input.c_str(), output.c_str(), o.config.c_str());
+    } else if (o.command == Command::Verify) {
+        rc = verify_internal(o.input.c_str(), config);
+    } else {
+        rc = sign_internal(o.input.c_str(), output.c_str(), o.location.c_str(), o.reason.c_str(),
+                           o.password.c_str(), o.visible, o.title.c_str(), o.author.c_str(),
+                           o.subject.c_str(), o.keywords.c_str(), o.timestamp, o.certify, config);
+    }
+    if (o.command == Command::Verify) {
+        const std::string text = fetch_message();
+        if (rc == 0)
+            std::printf("0#Document signature verified [Signer: %s]\n", text.c_str());
+        else
+            std::printf("-1#Document signature verification fails [%s]\n", text.c_str());
+    } else if (rc == 0) {
+        print_success(o.command, o.input, output);
+    } else {
+        print_failure_line();
+        remove_failed_output(o.input, output);
+    }
+    pdfsigning_shutdown();
+    return rc;
+}
+
+std::string join_path(const std::string &dir, const char *name) {
+    return (!dir.empty() && dir.back() == '/') ? dir + name : dir + "/" + name;
+}
+
+int sign_one_in_directory(const Options &o, const std::string &in, const std::string &out) {
+    if (o.command == Command::AddLtv) return ltv(in.c_str(), out.c_str(), o.config.c_str());
+    return sign(in.c_str(), out.c_str(), o.location.c_str(), o.reason.c_str(), o.password.c_str(),
+                o.visible, o.title.c_str(), o.author.c_str(), o.subject.c_str(), o.keywords.c_str(),
+                o.config.c_str(), o.timestamp, o.certify);
+}
+
+int run_directory(const Options &o) {
+    using DirPtr = std::unique_ptr<DIR, int (*)(DIR *)>;
+    DirPtr in_dir(opendir(o.input.c_str()), &closedir);
+    if (!in_dir) {
+        print_failure_line();
+        return -1;
+    }
+    if (o.command == Command::Verify) {
+        std::printf("-1#Verification takes one PDF file, not a directory: %s\n", o.input.c_str());
+        return -1;
+    }
+    if (o.output.empty()) {
+        std::printf("-1#Please provide an output directory!\n");
+        return 0;
+    }
+    DirPtr out_dir(opendir(o.output.c_str()), &closedir);
+    if (!out_dir) {
+        std::printf("-1#Please make sure output directory exists!\n");
+        return 0;
+    }
+    out_dir.reset();
+
+    pdfsigning_init_cmd();
+    int status = 0;
+    while (const dirent *entry = readdir(in_dir.get())) {
+        if (!is_pdf_name(entry->d_name)) continue;
+        const std::string in = join_path(o.input, entry->d_name);
+        const std::string out = join_path(o.output, entry->d_name);
+        if (access(out.c_str(), F_OK) == 0) {
+            std::printf("0#Output document already exists: input[%s] output[%s]\n", in.c_str(), out.c_str());
+            continue;
+        }
+        status = sign_one_in_directory(o, in, out);
+        if (status == 0) {
+            print_success(o.command, in, out);
+        } else {
+            print_failure_line();
+            remove_failed_output(in, out);
+        }
+        std::fflush(stdout);
+    }
+    pdfsigning_shutdown();
+    return status;
+}
+
+}  // namespace
+
+void print_failure_line() {
+    if (errno != 0) {
+        const int number = errno;
+        std::printf("-1#%s [errno: %d]\n", std::strerror(number), number);
+    } else {
+        std::printf("-1#%s\n", fetch_message().c_str());
+    }
+}
+
+int run_without_arguments() {
+    const std::string command =
+        std::string("cd ") + kInstallDir + "; java -jar lib/Quillseal.jar -version 2>/dev/null &";
+    const int raw = std::system(command.c_str());
+    sleep(2);
+    return command_status(raw);
+}
+
+int run_encrypt_password(const Options &options) {
+    char stored[513] = "";
+    if (encrypt_password(options.password.c_str(), stored) < 0) {
+        print_failure_line();
+        return -1;
+    }
+    std::printf("Encrypted password: %s\n", stored);
+    return 0;
+}
+
+int run_command(const Options &options, int argc, const char *const argv[]) {
+    SigningConfig *raw = nullptr;
+    const int rc = read_config(options.config.c_str(), &raw);
+    ConfigPtr config(raw, &free_config);
+    if (rc < 0) {
+        if (options.command != Command::Verify) {
+            std::printf("-1#No configuration file found or provided...\n");
+            return rc;
+        }
+        fetch_message();
+    }
+    if (config && uses_java_route(*config)) return run_java_route(argc, argv);
+    errno = 0;
+    if (is_pdf_name(options.input)) return run_single_file(options, config.get());
+    return run_directory(options);
+}
+
+}  // namespace cli

@@ -1,0 +1,171 @@
+// The routes of a run through the real program: configuration, single file,
+// directory, the Java route, stored passwords and failure lines.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <quillseal/quillseal.h>
+
+#include "cli/cli_support.h"
+#include "support/support.h"
+
+namespace {
+
+using qstest::run_cli;
+using qstest::TempDir;
+
+std::string copy_fixture(const TempDir &dir, const std::string &fixture, const std::string &name) {
+    const std::string path = dir.file(name);
+    qstest::write_file(path, qstest::read_file(qstest::fixture(fixture)));
+    return path;
+}
+
+TEST(ConfigurationRoute, MissingConfigurationEndsWithTheNoConfigurationLine) {
+    TempDir dir;
+    const auto r = run_cli({"-i", dir.file("a.pdf"), "-z", dir.file("none.conf")});
+    EXPECT_EQ(r.out, "-1#No configuration file found or provided...\n");
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST(ConfigurationRoute, VerifyGoesOnWithoutAConfiguration) {
+    TempDir dir;
+    const auto r = run_cli({"verify", "-i", dir.file("missing.pdf"), "-z", dir.file("none.conf")});
+    EXPECT_EQ(r.out.rfind("-1#Document signature verification fails [", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 255);
+}
+
+TEST(EncryptPassword, PrintsTheStoredFormThatDecryptsBack) {
+    const auto r = run_cli({"-e", "s3cret pass"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_EQ(r.out.rfind("Encrypted password: ", 0), 0u) << r.out;
+    std::string stored = r.out.substr(20);
+    ASSERT_FALSE(stored.empty());
+    stored.pop_back();  // newline
+    char plain[256];
+    decrypt_password(stored.c_str(), plain);
+    EXPECT_STREQ(plain, "s3cret pass");
+}
+
+TEST(SingleFileRoute, SignsIntoTheDerivedOutputName) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    const std::string in = copy_fixture(dir, "one-page.pdf", "report.pdf.bak");
+    const auto r2 = run_cli({"-z", conf, "-i", in});
+    const std::string out = dir.file("report.pdf-signed.pdf");
+    EXPECT_EQ(r2.out, "0#Document signed: input[" + in + "] output[" + out + "]\n");
+    EXPECT_EQ(r2.status, 0);
+    EXPECT_TRUE(qstest::file_exists(out));
+}
+
+TEST(SingleFileRoute, OptionOrderIsFreeAndTheLastValueWins) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    const std::string in = copy_fixture(dir, "one-page.pdf", "doc.pdf");
+    const std::string out = dir.file("second.pdf");
+    const auto r = run_cli({"-o", dir.file("first.pdf"), "-z", conf, "-i", in, "-o", out});
+    EXPECT_EQ(r.out, "0#Document signed: input[" + in + "] output[" + out + "]\n");
+    EXPECT_FALSE(qstest::file_exists(dir.file("first.pdf")));
+}
+
+TEST(SingleFileRoute, FailedSigningPrintsTheMessageAndRemovesTheOutput) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    const std::string out = dir.file("out.pdf");
+    const auto r = run_cli({"-z", conf, "-i", dir.file("missing.pdf"), "-o", out});
+    // A failed open is reported as "%s [File: %s]", not in the errno form.
+    EXPECT_EQ(r.out, "-1#No such file or directory [File: " + dir.file("missing.pdf") + "]\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(qstest::file_exists(out));
+}
+
+TEST(SingleFileRoute, OutputOverTheInputIsRefusedAndTheInputKept) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    const std::string in = copy_fixture(dir, "one-page.pdf", "doc.pdf");
+    const std::string before = qstest::read_file(in);
+    const auto r = run_cli({"-z", conf, "-i", in, "-o", dir.path() + "//doc.pdf"});
+    EXPECT_EQ(r.out.rfind("-1#", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(qstest::read_file(in), before);
+}
+
+TEST(DirectoryRoute, NeedsAnExistingOutputDirectory) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    mkdir(dir.file("in").c_str(), 0755);
+    auto r = run_cli({"-z", conf, "-i", dir.file("in")});
+    EXPECT_EQ(r.out, "-1#Please provide an output directory!\n");
+    EXPECT_EQ(r.status, 0);
+    r = run_cli({"-z", conf, "-i", dir.file("in"), "-o", dir.file("nowhere")});
+    EXPECT_EQ(r.out, "-1#Please make sure output directory exists!\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(DirectoryRoute, SignsEveryPdfAndSkipsExistingOutputs) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    mkdir(dir.file("in").c_str(), 0755);
+    mkdir(dir.file("out").c_str(), 0755);
+    copy_fixture(dir, "one-page.pdf", "in/a.pdf");
+    copy_fixture(dir, "ten-pages.pdf", "in/b.PDF");
+    qstest::write_file(dir.file("in/notes.txt"), "not a document");
+    qstest::write_file(dir.file("out/b.PDF"), "already here");
+
+    const auto r = run_cli({"-z", conf, "-i", dir.file("in") + "/", "-o", dir.file("out")});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("0#Document signed: input[" + dir.file("in/a.pdf") + "] output[" + dir.file("out/a.pdf") + "]\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("0#Output document already exists: input[" + dir.file("in/b.PDF") + "] output[" +
+                         dir.file("out/b.PDF") + "]\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("notes.txt"), std::string::npos);
+    EXPECT_EQ(qstest::read_file(dir.file("out/b.PDF")), "already here");
+    EXPECT_TRUE(qstest::file_exists(dir.file("out/a.pdf")));
+}
+
+TEST(DirectoryRoute, StatusIsTheLastDocumentsResult) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    mkdir(dir.file("in").c_str(), 0755);
+    mkdir(dir.file("out").c_str(), 0755);
+    qstest::write_file(dir.file("in/broken.pdf"), "plain text, not a PDF");
+    const auto r = run_cli({"-z", conf, "-i", dir.file("in"), "-o", dir.file("out")});
+    EXPECT_EQ(r.out.rfind("-1#", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(qstest::file_exists(dir.file("out/broken.pdf")));
+}
+
+class JavaRoute : public ::testing::Test {
+protected:
+    std::string run(const std::vector<std::string> &args, int *status) {
+        std::string cmd = java.prefix() + qstest::shell_quote(QS_CLI_PATH);
+        for (const auto &a : args) cmd += " " + qstest::shell_quote(a);
+        const auto r = qstest::run_shell("cd " + qstest::shell_quote(dir.path()) + " && " + cmd + " 2>/dev/null");
+        *status = r.status;
+        return qstest::read_file(java.log());
+    }
+    TempDir dir;
+    clitest::FakeJava java{dir};
+    std::string conf = clitest::write_config(dir, "signer.p12", "cryptolib=bouncycastle\n");
+};
+
+TEST_F(JavaRoute, HandsEveryArgumentOverAsOneWordAndPassesItsStatusOn) {
+    int status = 0;
+    const std::string args = run({"-i", "doc.pdf", "-r", "two words; touch pwned", "-z", conf}, &status);
+    EXPECT_EQ(args, "-jar\nlib/QuillsealCLI.jar\n-i\ndoc.pdf\n-r\ntwo words; touch pwned\n-z\n" + conf + "\n");
+    EXPECT_FALSE(qstest::file_exists(dir.file("pwned")));
+    EXPECT_EQ(status, 3);
+}
+
+TEST_F(JavaRoute, QuotesAndDollarSignsReachTheProgramUnchanged) {
+    int status = 0;
+    const std::string args = run({"-i", "it's $HOME `id`.pdf", "-z", conf}, &status);
+    EXPECT_EQ(args, "-jar\nlib/QuillsealCLI.jar\n-i\nit's $HOME `id`.pdf\n-z\n" + conf + "\n");
+}
+
+}  // namespace

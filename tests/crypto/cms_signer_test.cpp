@@ -162,14 +162,6 @@ TEST(Refusals, KeyStoreProblemsAndMissingServices) {
     EXPECT_EQ(message(), "Timestamps from a time-stamping authority are not supported in this version.");
 }
 
-std::string write_conf(const qstest::TempDir &dir, const std::string &extra) {
-    char stored[600];
-    encrypt_password("demo-pass", stored);
-    qstest::write_file(dir.file("q.conf"), "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + fixture("signer.p12") +
-                                               "\ncertpasswd=" + stored + "\n" + extra);
-    return dir.file("q.conf");
-}
-
 std::string encapsulated_content(const qstest::TempDir &dir, const char *hex) {
     const std::string conf = write_conf(dir, "hashalgo=SHA1\nsubfilter=adbe.pkcs7.sha1\n");
     char *raw = nullptr;

@@ -77,6 +77,14 @@ void open_input(QPDF &pdf, std::FILE *input, const char *password) {
         throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
 }
 
+// qpdf reads a damaged object as null with a warning; such a document is not
+// signed, since the update would rest on objects it could not read.
+void refuse_if_damaged(QPDF &pdf) {
+    if (!pdf.anyWarnings()) return;
+    const std::vector<QPDFExc> warnings = pdf.getWarnings();
+    throw std::runtime_error("The input PDF is damaged: " + warnings.front().getMessageDetail());
+}
+
 // The next object number: the trailer's /Size, never below the highest number in use.
 int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
     QPDFObjectHandle size = trailer.getKey("/Size");
@@ -113,6 +121,7 @@ Rewritten rewritten(QPDFObjectHandle object) {
 bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, QPDFObjectHandle &page,
                            int corners[4]) {
     const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    refuse_if_damaged(pdf);
     if (pages.empty()) {
         report("The input PDF has no pages.");
         return false;
@@ -290,11 +299,7 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
     } catch (const QPDFExc &e) {
         throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
     }
-    if (pdf.anyWarnings()) {
-        const std::vector<QPDFExc> warnings = pdf.getWarnings();
-        report("The input PDF is damaged: " + warnings.front().getMessageDetail());
-        return false;
-    }
+    refuse_if_damaged(pdf);
     // A c of more than five digits widens its placeholder; the layout is then settled again.
     for (int width = kRangeWidth;;)
         if (lay_out(prepared, width, update)) return true;

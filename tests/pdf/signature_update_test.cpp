@@ -511,6 +511,15 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
     ASSERT_NE(table, std::string::npos);
     damaged.replace(table + 1, 40, std::string(40, '#'));
     refused(damaged, "The input PDF");
+    // An object that is not where the table says reads as null in qpdf, with a warning.
+    std::string misplaced = pdftest::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"});
+    char entry[32], moved[32];
+    const long page_at = static_cast<long>(misplaced.find("3 0 obj"));
+    std::snprintf(entry, sizeof entry, "%010ld", page_at);
+    std::snprintf(moved, sizeof moved, "%010ld", page_at + 3);
+    misplaced.replace(misplaced.find(entry), 10, moved);
+    refused(misplaced, "The input PDF is damaged");
     refused("%PDF-1.4\nstartxref\n9\n", "%%%%EOF");
     refused("%PDF-1.4\n1 0 obj\n<< >>\nendobj\nstartxref\n999999\n%%EOF\n", "The input PDF cannot be read");
 }

@@ -33,6 +33,7 @@ namespace qs {
 namespace {
 
 constexpr int kRangeWidth = 5;  // "_XXX_"
+constexpr int kMaxDigits = 1 << 28;  // hexadecimal digits reserved for one signature, at most
 constexpr const char *kDefaultAppname = "Quillseal v2.7.1";
 constexpr const char *kDefaultSubfilter = "/adbe.pkcs7.detached";
 constexpr const char *kCertified =
@@ -282,8 +283,8 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
         report("Visible signatures are not supported in this version.");
         return false;
     }
-    if (request.digits <= 0) {
-        report("The signature placeholder size must be positive.");
+    if (request.digits <= 0 || request.digits > kMaxDigits) {
+        report("The signature placeholder size is out of range.");
         return false;
     }
     FileTail tail;

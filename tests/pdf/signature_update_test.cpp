@@ -480,6 +480,11 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
 
     Options visible;
     visible.visible = 1;
+    Options no_room;
+    no_room.digits = 0;
+    EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
+    no_room.digits = 2147483647;
+    EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
     Signed s = sign_file(qstest::fixture("one-page.pdf"), dir.file("v.pdf"), visible);
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.message, "Visible signatures are not supported in this version.");

@@ -33,6 +33,7 @@ namespace qs {
 namespace {
 
 constexpr int kRangeWidth = 5;  // "_XXX_"
+constexpr int kMaxDigits = 1 << 28;  // hexadecimal digits reserved for one signature, at most
 constexpr const char *kDefaultAppname = "Quillseal v2.7.1";
 constexpr const char *kDefaultSubfilter = "/adbe.pkcs7.detached";
 constexpr const char *kCertified =
@@ -77,6 +78,14 @@ void open_input(QPDF &pdf, std::FILE *input, const char *password) {
         throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
 }
 
+// qpdf reads a damaged object as null with a warning; such a document is not
+// signed, since the update would rest on objects it could not read.
+void refuse_if_damaged(QPDF &pdf) {
+    if (!pdf.anyWarnings()) return;
+    const std::vector<QPDFExc> warnings = pdf.getWarnings();
+    throw std::runtime_error("The input PDF is damaged: " + warnings.front().getMessageDetail());
+}
+
 // The next object number: the trailer's /Size, never below the highest number in use.
 int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
     QPDFObjectHandle size = trailer.getKey("/Size");
@@ -108,39 +117,25 @@ Rewritten rewritten(QPDFObjectHandle object) {
     return Rewritten{object.getObjectID(), object.getGeneration(), serialize(object)};
 }
 
-bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, Prepared &p) {
-    const SigningConfig &config = *request.config;
-    const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
-    const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
-    std::string moddate;
-    if (!pdf_date(std::time(nullptr), moddate)) {
-        report("The signing time cannot be written as a PDF date.");
-        return false;
-    }
-
-    QPDFObjectHandle root = pdf.getRoot();
-    if (is_certified(root)) {
-        report(kCertified);
-        return false;
-    }
-    QPDFObjectHandle trailer = pdf.getTrailer();
-    p.size = tail.size;
-    p.prev = tail.prev;
-    p.form = xref_form(trailer);
-    p.root = root;
-    int next = first_free_number(pdf, trailer);
-
+// The page that carries the widget, and the widget's rectangle on it
+// (all zero for an invisible signature).
+bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, QPDFObjectHandle &page,
+                           int corners[4]) {
     const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    refuse_if_damaged(pdf);
     if (pages.empty()) {
         report("The input PDF has no pages.");
         return false;
     }
     const PageChoice choice = choose_page(request.page, static_cast<int>(pages.size()));
-    QPDFObjectHandle page = pages[static_cast<std::size_t>(choice.page - 1)];
-    int corners[4] = {0, 0, 0, 0};
-    if (!signature_rect(page, config, corners)) return false;
+    page = pages[static_cast<std::size_t>(choice.page - 1)];
+    if (!signature_rect(page, *request.config, corners)) return false;
     if (!request.visible) std::fill(corners, corners + 4, 0);
+    return true;
+}
 
+void prepare_info(QPDFObjectHandle trailer, const SignatureRequest &request, const std::string &appname,
+                  const std::string &moddate, int &next, Prepared &p) {
     InfoTexts texts;
     texts.appname = appname;
     texts.moddate = moddate;
@@ -152,49 +147,89 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
     if (p.info.is_new) ++next;
     p.info_body = serialize(p.info.dictionary);
     p.id = document_id(trailer, p.info_body);
+}
 
-    p.signature_number = next++;
-    p.widget_number = next++;
-    p.next = next;
-    p.digits = request.digits;
-
+QPDFObjectHandle prepare_signature(const SignatureRequest &request, const std::string &appname,
+                                   const std::string &subfilter, const std::string &moddate,
+                                   QPDFObjectHandle catalog) {
     SignatureFields fields;
     fields.subfilter = subfilter;
     fields.appname = appname;
     fields.reason = text_or_empty(request.reason);
     fields.location = text_or_empty(request.location);
-    fields.contact = config.sigcontact;
+    fields.contact = request.config->sigcontact;
     fields.moddate = moddate;
     fields.certify = request.certify;
-    fields.catalog = root;
+    fields.catalog = catalog;
     fields.digits = request.digits;
-    p.signature = signature_dictionary(fields);
+    return signature_dictionary(fields);
+}
 
+std::string prepare_widget(const SignatureRequest &request, int signature, QPDFObjectHandle page,
+                           const int corners[4]) {
     WidgetFields widget;
-    widget.signature = p.signature_number;
+    widget.signature = signature;
     widget.page = page;
     widget.llx = corners[0];
     widget.lly = corners[1];
     widget.urx = corners[2];
     widget.ury = corners[3];
     widget.serial = text_or_empty(request.serial);
-    p.widget_body = serialize(widget_annotation(widget));
+    return serialize(widget_annotation(widget));
+}
+
+// The catalog, the form objects it only refers to, and the page, each written once.
+void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHandle> &form_objects,
+                      QPDFObjectHandle page, Prepared &p) {
+    std::set<QPDFObjGen> written;
+    const auto add = [&](QPDFObjectHandle object) {
+        if (written.insert(object.getObjGen()).second) p.rest.push_back(rewritten(object));
+    };
+    add(catalog);
+    for (QPDFObjectHandle object : form_objects) add(object);
+    add(page);
+    // Every-page mode adds the widget to the other pages only with a visible
+    // appearance, which this version does not build.
+}
+
+bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, Prepared &p) {
+    const SigningConfig &config = *request.config;
+    const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
+    const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
+    std::string moddate;
+    if (!pdf_date(std::time(nullptr), moddate)) {
+        report("The signing time cannot be written as a PDF date.");
+        return false;
+    }
+    QPDFObjectHandle root = pdf.getRoot();
+    if (is_certified(root)) {
+        report(kCertified);
+        return false;
+    }
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    p.size = tail.size;
+    p.prev = tail.prev;
+    p.form = xref_form(trailer);
+    p.root = root;
+    p.digits = request.digits;
+    int next = first_free_number(pdf, trailer);
+
+    QPDFObjectHandle page;
+    int corners[4] = {0, 0, 0, 0};
+    if (!choose_signature_page(pdf, request, page, corners)) return false;
+
+    prepare_info(trailer, request, appname, moddate, next, p);
+    p.signature_number = next++;
+    p.widget_number = next++;
+    p.next = next;
+    p.signature = prepare_signature(request, appname, subfilter, moddate, root);
+    p.widget_body = prepare_widget(request, p.signature_number, page, corners);
 
     const std::vector<QPDFObjectHandle> form_objects =
         add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
     if (subfilter == "/ETSI.CAdES.detached") add_extensions(root);
     add_widget_to_page(page, p.widget_number);
-
-    std::set<QPDFObjGen> written;
-    for (QPDFObjectHandle object : {root}) {
-        written.insert(object.getObjGen());
-        p.rest.push_back(rewritten(object));
-    }
-    for (QPDFObjectHandle object : form_objects)
-        if (written.insert(object.getObjGen()).second) p.rest.push_back(rewritten(object));
-    if (written.insert(page.getObjGen()).second) p.rest.push_back(rewritten(page));
-    // Every-page mode adds the widget to the other pages only with a visible
-    // appearance, which this version does not build.
+    prepare_rewrites(root, form_objects, page, p);
     return true;
 }
 
@@ -248,8 +283,8 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
         report("Visible signatures are not supported in this version.");
         return false;
     }
-    if (request.digits <= 0) {
-        report("The signature placeholder size must be positive.");
+    if (request.digits <= 0 || request.digits > kMaxDigits) {
+        report("The signature placeholder size is out of range.");
         return false;
     }
     FileTail tail;
@@ -265,11 +300,7 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
     } catch (const QPDFExc &e) {
         throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
     }
-    if (pdf.anyWarnings()) {
-        const std::vector<QPDFExc> warnings = pdf.getWarnings();
-        report("The input PDF is damaged: " + warnings.front().getMessageDetail());
-        return false;
-    }
+    refuse_if_damaged(pdf);
     // A c of more than five digits widens its placeholder; the layout is then settled again.
     for (int width = kRangeWidth;;)
         if (lay_out(prepared, width, update)) return true;

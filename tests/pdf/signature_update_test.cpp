@@ -180,6 +180,30 @@ TEST(SignatureUpdate, EveryGeneratedDocumentGetsASoundUpdate) {
     }
 }
 
+// Signs the byte ranges with openssl, writes the hex text after the "<" and asks pdfsig.
+std::string pdfsig_after_signing(const Signed &s) {
+    const std::string f = qstest::shell_quote(s.output_path);
+    const std::string dir = qstest::shell_quote(s.output_path + ".d");
+    const std::string script =
+        "set -e; mkdir -p " + dir + "; cd " + dir + "; { head -c " + std::to_string(s.a) + " " + f +
+        "; tail -c " + std::to_string(s.c) + " " + f + "; } > ranges; openssl cms -sign -binary -in ranges -signer " +
+        qstest::shell_quote(qstest::fixture("signer.pem")) + " -inkey " + qstest::shell_quote(qstest::fixture("signer.key")) +
+        " -outform DER -md sha256 -out sig.der; od -An -v -tx1 sig.der | tr -d ' \n' > sig.hex; dd if=sig.hex of=" + f +
+        " bs=1 seek=" + std::to_string(s.a + 1) + " conv=notrunc status=none; pdfsig " + f + " 2>&1";
+    return qstest::run_shell(script).out;
+}
+
+TEST(SignatureUpdate, SignedRangesVerifyInAnIndependentReader) {
+    qstest::TempDir dir;
+    for (const char *name : {"one-page.pdf", "objstm.pdf", "eof-trailing.pdf"}) {
+        const Signed s = sign_file(qstest::fixture(name), dir.file(std::string("signed-") + name));
+        ASSERT_TRUE(s.ok) << s.message;
+        const std::string report = pdfsig_after_signing(s);
+        EXPECT_NE(report.find("Signature is Valid."), std::string::npos) << name << "\n" << report;
+        EXPECT_NE(report.find("Total document signed"), std::string::npos) << name << "\n" << report;
+    }
+}
+
 TEST(SignatureUpdate, ClassicAndStreamTrailersAreSortedAndPointBack) {
     qstest::TempDir dir;
     Signed s = sign_file(qstest::fixture("classic.pdf"), dir.file("classic.pdf"));
@@ -383,6 +407,24 @@ TEST(SignatureUpdate, IndirectFormPartsAreWrittenSoTheFieldIsListed) {
     EXPECT_EQ(annots.getArrayItem(0).getObjectID(), 9);
 }
 
+TEST(SignatureUpdate, RewrittenObjectsKeepTheirGeneration) {
+    qstest::TempDir dir;
+    std::string pdf = pdftest::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 1 R] /Count 1 >>",
+                                         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"});
+    pdf.replace(pdf.find("3 0 obj"), 7, "3 1 obj");
+    const std::size_t third = pdf.find(" 00000 n\r\n", pdf.find(" 00000 n\r\n", pdf.find(" 00000 n\r\n") + 1) + 1);
+    pdf.replace(third, 6, " 00001");
+    qstest::write_file(dir.file("in.pdf"), pdf);
+    const Signed s = sign_file(dir.file("in.pdf"), dir.file("out.pdf"));
+    ASSERT_TRUE(s.ok) << s.message;
+    EXPECT_NE(s.update.find("\n3 1 obj\n"), std::string::npos);
+    EXPECT_NE(s.update.find(" 00001 n\r\n"), std::string::npos);
+    EXPECT_NE(s.update.find("/P 3 1 R"), std::string::npos);
+    EXPECT_EQ(qpdf_check(s.output_path), "");
+    Opened doc(s.output_path);
+    EXPECT_TRUE(doc.page(0).hasKey("/Annots"));
+}
+
 TEST(SignatureUpdate, InformationHeldInTheTrailerBecomesAnObject) {
     qstest::TempDir dir;
     const std::string pdf = pdftest::make_pdf(
@@ -412,8 +454,11 @@ TEST(SignatureUpdate, LongTailWidensTheByteRangePlaceholder) {
     const Signed s = sign_file(dir.file("in.pdf"), dir.file("out.pdf"));
     expect_sound(s);
     EXPECT_GE(s.c, 100000);
-    Opened doc(s.output_path);
-    EXPECT_EQ(doc.first_field().getKey("/V").getKey("/ByteRange").getArrayItem(3).getIntValue(), s.c);
+    {
+        Opened doc(s.output_path);
+        EXPECT_EQ(doc.first_field().getKey("/V").getKey("/ByteRange").getArrayItem(3).getIntValue(), s.c);
+    }
+    EXPECT_NE(pdfsig_after_signing(s).find("Signature is Valid."), std::string::npos);
 }
 
 TEST(SignatureUpdate, OddDigitCountIsRaisedToEven) {
@@ -435,6 +480,11 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
 
     Options visible;
     visible.visible = 1;
+    Options no_room;
+    no_room.digits = 0;
+    EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
+    no_room.digits = 2147483647;
+    EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
     Signed s = sign_file(qstest::fixture("one-page.pdf"), dir.file("v.pdf"), visible);
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.message, "Visible signatures are not supported in this version.");
@@ -466,6 +516,15 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
     ASSERT_NE(table, std::string::npos);
     damaged.replace(table + 1, 40, std::string(40, '#'));
     refused(damaged, "The input PDF");
+    // An object that is not where the table says reads as null in qpdf, with a warning.
+    std::string misplaced = pdftest::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"});
+    char entry[32], moved[32];
+    const long page_at = static_cast<long>(misplaced.find("3 0 obj"));
+    std::snprintf(entry, sizeof entry, "%010ld", page_at);
+    std::snprintf(moved, sizeof moved, "%010ld", page_at + 3);
+    misplaced.replace(misplaced.find(entry), 10, moved);
+    refused(misplaced, "The input PDF is damaged");
     refused("%PDF-1.4\nstartxref\n9\n", "%%%%EOF");
     refused("%PDF-1.4\n1 0 obj\n<< >>\nendobj\nstartxref\n999999\n%%EOF\n", "The input PDF cannot be read");
 }

@@ -114,6 +114,8 @@ QS_API int calculate_byte_range(SigningConfig *config, int timestamp, int *N) {
             if (timestamp) size += qs::kTimestampDigits;
             size = (size + 99) / 100 * 100;
         }
+        // The placeholder holds whole bytes: an odd count would let the digits run over its ">".
+        size += size % 2;
         if (size <= 0 || size > INT_MAX) {
             qs::report(qs::format("The extrarange value %s leaves no room for the signature.", config->extrarange));
             return -1;

@@ -32,6 +32,13 @@ TEST(PlaceholderSize, Pkcs12BaseExtraAndTimestamp) {
     EXPECT_EQ(estimate(config.get(), 1), 5250);
 }
 
+TEST(PlaceholderSize, OddCountIsRaisedToWholeBytes) {
+    Config config = pkcs12_config();
+    set(config->usinggui, "true");
+    set(config->extrarange, "251");
+    EXPECT_EQ(estimate(config.get(), 0), 5252);
+}
+
 TEST(PlaceholderSize, DeviceCountsItsPemFiles) {
     qstest::TempDir dir;
     qstest::write_file(dir.file("signer.pem"), std::string(1500, 'x'));

@@ -18,6 +18,12 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <openssl/provider.h>
+// The ENGINE interface is deprecated in OpenSSL 3 but still the way to reach
+// PKCS#11 devices through an engine object.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <openssl/engine.h>
+#pragma GCC diagnostic pop
 #include <png.h>
 
 namespace qs {
@@ -42,6 +48,12 @@ inline void free_c_buffer(void *p) { std::free(p); }
 inline void free_openssl_buffer(unsigned char *p) { OPENSSL_free(p); }
 inline void free_openssl_text(char *p) { OPENSSL_free(p); }
 inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
+inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+// A functional engine reference (as handed out by ENGINE_get_default_RSA).
+inline void finish_engine(ENGINE *e) { ENGINE_finish(e); }
+#pragma GCC diagnostic pop
 
 using FilePtr = CHandle<FILE, close_file>;
 using BioPtr = CHandle<BIO, free_bio_all>;
@@ -70,6 +82,8 @@ using X509CrlPtr = CHandle<X509_CRL, X509_CRL_free>;
 using AuthorityInfoAccessPtr = CHandle<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>;
 using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
+using X509InfoStackPtr = CHandle<STACK_OF(X509_INFO), free_x509_info_stack>;
+using EngineFunctionalPtr = CHandle<ENGINE, finish_engine>;
 using OpensslBufferPtr = CHandle<unsigned char, free_openssl_buffer>;
 using OpensslTextPtr = CHandle<char, free_openssl_text>;
 using CurlPtr = CHandle<CURL, curl_easy_cleanup>;

@@ -51,14 +51,53 @@ typedef struct SigningConfig {
     char cryptolib[256];
 } SigningConfig;
 
-/* Record lifecycle and the readers. read_config always stores a new record in
- * *out (on failure too); the caller releases it with free_config.
- * Results: 0, -1, or -11 (incomplete PKCS#11 settings). */
+/* Record lifecycle. init_config returns a new record (every text empty,
+ * certfile NULL, certfiledata 0), or NULL when memory runs out; its argument
+ * is not used. free_config releases certfile and the record; NULL is ignored. */
 QS_API SigningConfig *init_config(const char *unused);
 QS_API void free_config(SigningConfig *config);
+
+/* The one entry point of every operation: configuration is the path of a
+ * key=value file, an empty text (the default file) or a JSON text. *out always
+ * receives the new record (on failure too; NULL only when memory runs out),
+ * which the caller releases with free_config.
+ * Results: 0; -1 (file not readable, PKCS#12 entries missing, certstore
+ * missing or invalid); -11 (incomplete PKCS#11 settings). */
 QS_API int read_config(const char *configuration, SigningConfig **out);
 
-/* Stored password form: out must hold 256 bytes. */
+/* ---- key=value file ("/usr/local/quillseal/quillseal.conf" by default) ----
+ * read_conf_file: path must be a writable buffer of 256 bytes; an empty path
+ * receives the default path first. Returns 0, or -1 (reported) when the file
+ * cannot be read. */
+QS_API int read_conf_file(char *path, SigningConfig *config);
+/* Stores the value of key (for example "certstore=") from line into field
+ * (256 bytes) when the key occurs in the line and the field is empty.
+ * Returns 0 when it stored a value, else -1. */
+QS_API int read_conf_file_line(const char *line, const char *key, char *field);
+/* Looks up one key in a key=value file (empty path: the default file) and
+ * copies its value into out (256 bytes); nothing is decrypted. Returns 0, or
+ * -1 when the file cannot be read or no line holds the key. */
+QS_API int read_conf_file_entry(const char *path, const char *key, char *out);
+/* Copies in to out (room for strlen(in) + 1 bytes); a backslash followed by a
+ * backslash or a colon is dropped and the character after it kept as it is. */
+QS_API void removeEscapeCharacters(const char *in, char *out);
+/* Normalises a sub-filter name in place (256-byte field) to one of
+ * "/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1"; returns 0. */
+QS_API int validate_sub_filter(char *subfilter);
+
+/* ---- JSON configuration ----
+ * read_conf_json: a text holding "{" is parsed and its string members fill
+ * the record; any other text is taken as the key=value file path (conffile).
+ * Returns 0. read_conf_json_entry copies the string member name into out
+ * (256 bytes); returns 0, or -1 when it is missing or not a string. */
+QS_API int read_conf_json(const char *configuration, SigningConfig *config);
+QS_API int read_conf_json_entry(const char *json, const char *name, char *out);
+
+/* ---- Stored password form (lowercase hex of the DES-EDE3 ciphertext) ----
+ * encrypt_password: password of at most 255 bytes; out must hold
+ * 16 * (strlen(password) / 8 + 1) + 1 bytes, 513 for the longest password.
+ * Returns 0, or -1 (reported, out emptied) for a longer or missing password.
+ * decrypt_password: out must hold 256 bytes; returns 0. */
 QS_API int encrypt_password(const char *password, char *out);
 QS_API int decrypt_password(const char *stored, char *out);
 

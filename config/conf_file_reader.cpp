@@ -1,0 +1,200 @@
+// The key=value configuration file: each line is matched against the keys in
+// their fixed order, and a field keeps the first value found for it.
+#include "config/conf_file_reader.h"
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include <quillseal/config.h>
+#include <quillseal/pdf.h>
+
+#include "config/config_record.h"
+#include "config/escapes.h"
+#include "config/password_cipher.h"
+#include "core/guard.h"
+#include "core/text.h"
+
+namespace {
+
+enum class Treatment {
+    plain,       // stored, and the line is done
+    text,        // signature text: \r and \n converted; other keys still tried
+    continues,   // stored as it is; other keys still tried
+    stored_hex,  // stored password form, decrypted; other keys still tried
+    subfilter,   // stored, normalised, and the line is done
+};
+
+struct Key {
+    const char *name;
+    std::size_t offset;  // of the field in SigningConfig; certfile is the only pointer
+    std::size_t size;
+    Treatment treatment;
+};
+
+#define QS_FIELD(f) offsetof(SigningConfig, f), sizeof(SigningConfig::f)
+constexpr std::size_t kCertfile = static_cast<std::size_t>(-1);
+
+const Key kKeys[] = {
+    {"certfile=", kCertfile, qs::kCertfileBuffer, Treatment::plain},
+    {"sigrect=", QS_FIELD(sigrect), Treatment::plain},
+    {"certstore=", QS_FIELD(certstore), Treatment::plain},
+    {"tsacert=", QS_FIELD(tsacert), Treatment::plain},
+    {"tsauser=", QS_FIELD(tsauser), Treatment::plain},
+    {"tsapasswd=", QS_FIELD(tsapasswd), Treatment::plain},
+    {"sigimage=", QS_FIELD(sigimage), Treatment::plain},
+    {"sigpage=", QS_FIELD(sigpage), Treatment::plain},
+    {"sigtext=", QS_FIELD(sigtext), Treatment::text},
+    {"signerpem=", QS_FIELD(signerpem), Treatment::plain},
+    {"capem=", QS_FIELD(capem), Treatment::plain},
+    {"engine=", QS_FIELD(engine), Treatment::plain},
+    {"library=", QS_FIELD(library), Treatment::plain},
+    {"extrarange=", QS_FIELD(extrarange), Treatment::plain},
+    {"tsaurl=", QS_FIELD(tsaurl), Treatment::continues},
+    {"certpasswd=", QS_FIELD(certpasswd), Treatment::stored_hex},
+    {"hashalgo=", QS_FIELD(hashalgo), Treatment::plain},
+    {"appname=", QS_FIELD(appname), Treatment::plain},
+    {"sigcontact=", QS_FIELD(sigcontact), Treatment::plain},
+    {"subfilter=", QS_FIELD(subfilter), Treatment::subfilter},
+    {"pin=", QS_FIELD(pin), Treatment::stored_hex},
+    {"encpermpwd=", QS_FIELD(encpermpwd), Treatment::plain},
+    {"encpermprint=", QS_FIELD(encpermprint), Treatment::plain},
+    {"encpermchange=", QS_FIELD(encpermchange), Treatment::plain},
+    {"encpermcopy=", QS_FIELD(encpermcopy), Treatment::plain},
+    {"encpermaccess=", QS_FIELD(encpermaccess), Treatment::plain},
+    {"encmetadata=", QS_FIELD(encmetadata), Treatment::plain},
+    {"p11url=", QS_FIELD(p11url), Treatment::plain},
+    {"cachedir=", QS_FIELD(cachedir), Treatment::plain},
+    {"sigfont=", QS_FIELD(sigfont), Treatment::plain},
+    {"sigdateformat=", QS_FIELD(sigdateformat), Treatment::plain},
+    {"proxyprotocol=", QS_FIELD(proxyprotocol), Treatment::plain},
+    {"proxyhost=", QS_FIELD(proxyhost), Treatment::plain},
+    {"debug=", QS_FIELD(debug), Treatment::plain},
+    {"logfile=", QS_FIELD(logfile), Treatment::plain},
+    {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
+};
+#undef QS_FIELD
+
+// The line as the key rules see it: comments are dropped, escapes removed.
+bool prepared_line(std::string_view raw, std::string &line) {
+    if (raw.empty() || raw.front() == '#') return false;
+    line = qs::has_line_escape(raw) ? qs::remove_line_escapes(raw) : std::string(raw);
+    return true;
+}
+
+// The text after key in line up to the first CR or LF; false without the key.
+bool value_of(std::string_view line, std::string_view key, std::string_view &value) {
+    const std::size_t at = line.find(key);
+    if (at == std::string_view::npos) return false;
+    value = line.substr(at + key.size());
+    value = value.substr(0, value.find_first_of("\r\n"));
+    return true;
+}
+
+char *field_of(SigningConfig *config, const Key &key) {
+    if (key.offset == kCertfile) return config->certfile;
+    return reinterpret_cast<char *>(config) + key.offset;
+}
+
+std::string treated_value(const Key &key, std::string_view value) {
+    switch (key.treatment) {
+        case Treatment::text: return qs::convert_text_escapes(value);
+        case Treatment::stored_hex: return qs::decrypt_stored_password(value);
+        default: return std::string(value);
+    }
+}
+
+void apply_line(std::string_view raw, SigningConfig *config) {
+    std::string line;
+    if (!prepared_line(raw, line)) return;
+    for (const Key &key : kKeys) {
+        char *field = field_of(config, key);
+        if (field && field[0] != '\0') continue;
+        std::string_view value;
+        if (!value_of(line, key.name, value)) continue;
+        if (!field) {
+            if (!qs::give_empty_certfile(config)) throw std::bad_alloc();
+            field = config->certfile;
+        }
+        qs::copy_bounded(field, key.size, treated_value(key, value));
+        if (key.treatment == Treatment::subfilter) validate_sub_filter(field);
+        if (key.treatment == Treatment::plain || key.treatment == Treatment::subfilter) return;
+    }
+}
+
+}  // namespace
+
+namespace qs {
+
+FilePtr open_config_file(const char *path) {
+    struct stat info {};
+    if (!path || ::stat(path, &info) != 0 || S_ISDIR(info.st_mode)) return FilePtr();
+    return open_file(path, "rb");
+}
+
+std::string config_open_message(const char *path) {
+    return format("Error opening file %s... Please provide a config file!", path ? path : "");
+}
+
+bool read_config_lines(FILE *stream, std::vector<std::string> &lines) {
+    char buffer[kTextField];
+    while (lgets(buffer, sizeof buffer, stream)) lines.emplace_back(buffer);
+    return std::ferror(stream) == 0;
+}
+
+}  // namespace qs
+
+extern "C" {
+
+QS_API int read_conf_file(char *path, SigningConfig *config) {
+    return qs::guarded([&]() -> int {
+        if (path && path[0] == '\0') qs::copy_bounded(path, qs::kTextField, qs::kDefaultConfFile);
+        const char *name = path ? path : qs::kDefaultConfFile;
+        if (!config) {
+            qs::report("No configuration record was given.");
+            return -1;
+        }
+        // All lines are read before any is applied, so a file that fails while
+        // being read leaves the record as it was.
+        qs::FilePtr file = qs::open_config_file(name);
+        std::vector<std::string> lines;
+        if (!file || !qs::read_config_lines(file.get(), lines)) {
+            qs::report(qs::config_open_message(name));
+            return -1;
+        }
+        for (const std::string &line : lines) apply_line(line, config);
+        return 0;
+    });
+}
+
+QS_API int read_conf_file_line(const char *line, const char *key, char *field) {
+    return qs::guarded([&]() -> int {
+        if (!line || !key || !key[0] || !field || field[0] != '\0') return -1;
+        std::string_view value;
+        if (!value_of(line, key, value)) return -1;
+        qs::copy_bounded(field, qs::kTextField, value);
+        return 0;
+    });
+}
+
+QS_API int read_conf_file_entry(const char *path, const char *key, char *out) {
+    return qs::guarded([&]() -> int {
+        if (!key || !key[0] || !out) return -1;
+        const char *name = path && path[0] ? path : qs::kDefaultConfFile;
+        qs::FilePtr file = qs::open_config_file(name);
+        std::vector<std::string> lines;
+        if (!file || !qs::read_config_lines(file.get(), lines)) return -1;
+        for (const std::string &raw : lines) {
+            std::string line;
+            std::string_view value;
+            if (!prepared_line(raw, line) || !value_of(line, key, value)) continue;
+            qs::copy_bounded(out, qs::kTextField, value);
+            return 0;
+        }
+        return -1;
+    });
+}
+
+}  // extern "C"

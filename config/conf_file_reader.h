@@ -1,0 +1,24 @@
+// Reading of the key=value configuration file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/handles.h"
+
+namespace qs {
+
+constexpr const char *kDefaultConfFile = "/usr/local/quillseal/quillseal.conf";
+
+// Opens a configuration file for reading; a directory opens as nothing, like a
+// missing file.
+FilePtr open_config_file(const char *path);
+
+// The message for a configuration file that cannot be read.
+std::string config_open_message(const char *path);
+
+// Every line of the stream as the line reader cuts them (at most 255 bytes,
+// line ends kept). False when reading failed.
+bool read_config_lines(FILE *stream, std::vector<std::string> &lines);
+
+}  // namespace qs

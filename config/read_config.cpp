@@ -1,0 +1,117 @@
+// The configuration of one operation: JSON text first, then the key=value
+// file, then the defaults, and finally the check that the selected key store
+// is completely described.
+#include <cstring>
+#include <string>
+
+#include <quillseal/config.h>
+
+#include "config/conf_file_reader.h"
+#include "config/json_reader.h"
+#include "core/guard.h"
+#include "core/text.h"
+
+namespace {
+
+constexpr const char *kPkcs12 = "PKCS12 KEYSTORE FILE";
+constexpr const char *kPkcs11 = "PKCS11 SECURITY DEVICE";
+
+bool empty(const char *field) { return field[0] == '\0'; }
+bool same(const char *field, const char *text) { return std::strcmp(field, text) == 0; }
+
+template <std::size_t N>
+void default_to(char (&field)[N], const char *value) {
+    if (empty(field)) qs::copy_field(field, value);
+}
+
+// The key reference handed to the engine; false when it does not fit.
+bool compose_p11key(SigningConfig *config) {
+    const std::string url = config->p11url;
+    const bool names_slot_and_id = url.find("slot_") != std::string::npos && url.find("-id_") != std::string::npos;
+    if (names_slot_and_id || empty(config->pin)) return qs::copy_field(config->p11key, url);
+    return qs::copy_field(config->p11key, url + ";pin-value=" + config->pin);
+}
+
+void normalise_hashalgo(char (&hashalgo)[256]) {
+    static const char *const names[][2] = {
+        {"sha1", "SHA1"}, {"sha384", "SHA384"}, {"sha512", "SHA512"}, {"sha224", "SHA224"}};
+    const char *chosen = "SHA256";
+    for (const auto &name : names)
+        if (same(hashalgo, name[0]) || same(hashalgo, name[1])) chosen = name[1];
+    qs::copy_field(hashalgo, chosen);
+}
+
+int apply_defaults(SigningConfig *config) {
+    default_to(config->cachedir, "/tmp");
+    default_to(config->sigdateformat, "%c");
+    if (same(config->debug, "on")) default_to(config->logfile, "/tmp/quillseal.log");
+    if (same(config->certstore, kPkcs11) && !compose_p11key(config)) {
+        // A cut key reference would hand the device a wrong PIN.
+        config->p11key[0] = '\0';
+        qs::report("Error processing configuration file! The entries p11url and pin are too long!");
+        return -11;
+    }
+    default_to(config->subfilter, "/adbe.pkcs7.detached");
+    normalise_hashalgo(config->hashalgo);
+    default_to(config->sigrect, "[-170 -80 -40 -40]");
+    default_to(config->sigpage, "1");
+    default_to(config->extrarange, "0");
+    return 0;
+}
+
+int check_key_store(const SigningConfig *config) {
+    if (same(config->certstore, kPkcs12)) {
+        if (!config->certfile || empty(config->certfile) || empty(config->certpasswd)) {
+            qs::report("Error processing configuration file! One or more of the entries certfile and "
+                       "certpasswd may be missing!");
+            return -1;
+        }
+        return 0;
+    }
+    if (same(config->certstore, kPkcs11)) {
+        const bool incomplete = empty(config->p11url) || empty(config->signerpem) || empty(config->capem) ||
+                                empty(config->engine) || empty(config->library);
+        if (incomplete && !same(config->usinggui, "true")) {
+            qs::report("Error processing configuration file! One or more of the entries p11url, signerpem, "
+                       "capem, library and engine may be missing!");
+            return -11;
+        }
+        return 0;
+    }
+    qs::report("Error processing configuration file! The entry certstore is missing or invalid!");
+    return -1;
+}
+
+int fill(const char *configuration, SigningConfig *config) {
+    std::string too_long;
+    qs::fill_from_json(configuration, config, &too_long);
+    if (!too_long.empty()) {
+        // A cut path could name some other file: the file is not read.
+        qs::report(qs::config_open_message(too_long.c_str()));
+        return -1;
+    }
+    if (read_conf_file(config->conffile, config) < 0) return -1;
+    const int defaults = apply_defaults(config);
+    const int checked = check_key_store(config);
+    return defaults < 0 ? defaults : checked;
+}
+
+}  // namespace
+
+extern "C" {
+
+QS_API int read_config(const char *configuration, SigningConfig **out) {
+    if (!out) {
+        qs::report("No place was given for the configuration record.");
+        return -1;
+    }
+    *out = init_config(nullptr);
+    if (!*out) {
+        qs::report("Out of memory while creating the configuration record.");
+        return -1;
+    }
+    SigningConfig *config = *out;
+    return qs::guarded([&]() -> int { return fill(configuration ? configuration : "", config); });
+}
+
+}  // extern "C"

@@ -1,0 +1,21 @@
+// Normalisation of the configured signature sub-filter name.
+#include <cstring>
+
+#include <quillseal/config.h>
+
+#include "core/text.h"
+
+extern "C" {
+
+QS_API int validate_sub_filter(char *subfilter) {
+    if (!subfilter) return 0;
+    static const char *const known[] = {"adbe.pkcs7.sha1", "adbe.pkcs7.detached", "adbe.x509.rsa.sha1"};
+    const char *chosen = "adbe.pkcs7.detached";
+    for (const char *name : known)
+        if (std::strcmp(subfilter, name) == 0) chosen = name;
+    const std::string stored = std::string("/") + chosen;
+    qs::copy_bounded(subfilter, qs::kTextField, stored);
+    return 0;
+}
+
+}  // extern "C"

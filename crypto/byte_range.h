@@ -1,0 +1,17 @@
+// Writing a finished signature's hex text into the reserved placeholder.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace qs {
+
+// The fit test and the write: the text fits when it is at most b - a - 2
+// digits long; it is then written from a + 1 and the file flushed. A text
+// that does not fit reports the extrarange advice and leaves the file alone.
+int write_signature_text(std::FILE *file, long a, long b, std::string_view hex);
+
+// Checks that "<" sits at a, ">" at b - 1, and that the file ends at b + c.
+int check_placeholder(std::FILE *file, long a, long b, long c);
+
+}  // namespace qs

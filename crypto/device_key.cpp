@@ -1,0 +1,49 @@
+// Key material of a PKCS#11 security device: the private key through the
+// registered engine, the certificate and chain from PEM files.
+#include <openssl/pem.h>
+
+#include <quillseal/crypto.h>
+
+#include "core/guard.h"
+#include "crypto/key_store.h"
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace qs {
+namespace {
+
+int load_device_key(SigningConfig *config, KeyMaterial &out) {
+    // The engine was made the default RSA implementation when it was registered.
+    EngineFunctionalPtr engine(ENGINE_get_default_RSA());
+    EVP_PKEY *key = engine ? ENGINE_load_private_key(engine.get(), config->p11key, nullptr, nullptr) : nullptr;
+    if (!key) {
+        report("Error: ENGINE_load_private_key() returned NULL key...");
+        return -1;
+    }
+    out.key.reset(key);
+    return 0;
+}
+
+}  // namespace
+
+int load_device_keys(SigningConfig *config, KeyMaterial &out) {
+    if (pkcs11engine_register(config) < 0) {
+        report("Error loading PKCS#11 engine.");
+        return -1;
+    }
+    if (load_device_key(config, out) < 0) return -1;
+    FilePtr pem = open_file(config->signerpem, "r");
+    out.cert.reset(pem ? PEM_read_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!out.cert) {
+        report("Error: PEM_read_bio_X509() returned NULL cert...");
+        return -1;
+    }
+    out.chain.reset(loadca(config->capem));
+    if (!out.chain) {
+        report("Error: the CA file is empty...");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace qs

@@ -104,7 +104,9 @@ CmsPtr decode_cms(const std::vector<unsigned char> &der) {
 }
 
 // A detached signature: the signed ranges are the content whose digest the
-// signed attributes carry.
+// signed attributes carry. The content is binary: without CMS_BINARY OpenSSL
+// would rewrite every line ending to CRLF before hashing, and no document
+// with a bare line feed would ever verify.
 int verify_detached(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long c) {
     SignedRangeReader reader(file, a, b, c);
     BioPtr content = signed_range_bio(reader);
@@ -113,7 +115,7 @@ int verify_detached(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long 
         return -1;
     }
     const int verified = CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
-                                    CMS_NO_SIGNER_CERT_VERIFY);
+                                    CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY);
     if (reader.failed()) {
         ERR_clear_error();
         report("Error reading the signed byte ranges of the file...");
@@ -129,7 +131,7 @@ int verify_detached(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long 
 // An encapsulated signature signs its own content, which must be the SHA-1
 // digest of the signed ranges.
 int verify_encapsulated(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long c) {
-    if (CMS_verify(cms, nullptr, nullptr, nullptr, nullptr, CMS_NO_SIGNER_CERT_VERIFY) != 1) {
+    if (CMS_verify(cms, nullptr, nullptr, nullptr, nullptr, CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {
         report_first_openssl_error("The signature does not verify.");
         return -1;
     }

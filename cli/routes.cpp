@@ -189,7 +189,7 @@ int run_without_arguments() {
 }
 
 int run_encrypt_password(const Options &options) {
-    char stored[256] = "";
+    char stored[513] = "";
     if (encrypt_password(options.password.c_str(), stored) < 0) {
         print_failure_line();
         return -1;

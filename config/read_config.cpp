@@ -45,18 +45,19 @@ int apply_defaults(SigningConfig *config) {
     default_to(config->cachedir, "/tmp");
     default_to(config->sigdateformat, "%c");
     if (same(config->debug, "on")) default_to(config->logfile, "/tmp/quillseal.log");
+    int result = 0;
     if (same(config->certstore, kPkcs11) && !compose_p11key(config)) {
         // A cut key reference would hand the device a wrong PIN.
         config->p11key[0] = '\0';
         qs::report("Error processing configuration file! The entries p11url and pin are too long!");
-        return -11;
+        result = -11;
     }
     default_to(config->subfilter, "/adbe.pkcs7.detached");
     normalise_hashalgo(config->hashalgo);
     default_to(config->sigrect, "[-170 -80 -40 -40]");
     default_to(config->sigpage, "1");
     default_to(config->extrarange, "0");
-    return 0;
+    return result;
 }
 
 int check_key_store(const SigningConfig *config) {

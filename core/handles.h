@@ -25,6 +25,7 @@
 #include <openssl/engine.h>
 #pragma GCC diagnostic pop
 #include <png.h>
+#include <locale.h>
 
 namespace qs {
 
@@ -104,6 +105,10 @@ struct PngReader {
     PngReader &operator=(const PngReader &) = delete;
     ~PngReader() { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); }
 };
+
+// A POSIX locale object (the C locale for formatting without locale effects).
+inline void free_locale(std::remove_pointer_t<locale_t> *l) { freelocale(l); }
+using LocalePtr = CHandle<std::remove_pointer_t<locale_t>, free_locale>;
 
 inline FilePtr open_file(const char *path, const char *mode) { return FilePtr(std::fopen(path, mode)); }
 

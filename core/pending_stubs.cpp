@@ -1,7 +1,5 @@
 // Weak stand-ins for entry points whose modules are still being written; each
 // fails honestly and is overridden by the real definition when it lands.
-#include <cstdlib>
-
 #include <quillseal/quillseal.h>
 
 #include "core/guard.h"
@@ -15,25 +13,6 @@ int not_yet(const char *what) {
 }
 }  // namespace
 
-QS_PENDING SigningConfig *init_config(const char *) {
-    return static_cast<SigningConfig *>(std::calloc(1, sizeof(SigningConfig)));
-}
-QS_PENDING void free_config(SigningConfig *config) {
-    if (config) std::free(config->certfile);
-    std::free(config);
-}
-QS_PENDING int read_config(const char *, SigningConfig **out) {
-    *out = init_config(nullptr);
-    return not_yet("Reading the configuration");
-}
-QS_PENDING int encrypt_password(const char *, char *out) {
-    if (out) out[0] = '\0';
-    return not_yet("Password encryption");
-}
-QS_PENDING int decrypt_password(const char *, char *out) {
-    if (out) out[0] = '\0';
-    return not_yet("Password decryption");
-}
 QS_PENDING char *qpdf_incremental_update(SigningConfig *, FILE *, const char *, long *, const char *,
                                          const char *, const char *, const char *, long *, long *,
                                          int, int, int, const char *, const char *, const char *,

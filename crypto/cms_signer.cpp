@@ -43,18 +43,15 @@ Layout choose_layout(const SigningConfig &config) {
     const std::string hash = config.hashalgo, filter = config.subfilter;
     if (hash == "SHA1" && filter == kSha1Filter) return Layout::Encapsulated;
     if (filter == kDetachedFilter || filter == kCadesFilter) return Layout::Detached;
-    char text[kTextField];
+    // The slot holds 255 characters, as the 256-byte message buffer did.
     if (filter == kSha1Filter)
-        std::snprintf(text, sizeof text,
-                      "The subfilter %s requires hash algorithm SHA1! The hash algorithm configured is %s...",
-                      kSha1Filter, config.hashalgo);
+        report(format("The subfilter %s requires hash algorithm SHA1! The hash algorithm configured is %s...",
+                      kSha1Filter, config.hashalgo));
     else if (filter == kRsaFilter)
-        std::snprintf(text, sizeof text, "Signatures for subFilter %s not supported yet...", kRsaFilter);
+        report(format("Signatures for subFilter %s not supported yet...", kRsaFilter));
     else
-        std::snprintf(text, sizeof text,
-                      "The subfilter %s is not consistent with the hash algorithm chosen or the hash provided!",
-                      config.subfilter);
-    report(text);
+        report(format("The subfilter %s is not consistent with the hash algorithm chosen or the hash provided!",
+                      config.subfilter));
     return Layout::Refused;
 }
 

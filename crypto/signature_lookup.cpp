@@ -2,9 +2,6 @@
 // top-level form field whose value carries a /ByteRange.
 #include <string>
 
-#ifndef POINTERHOLDER_TRANSITION
-#define POINTERHOLDER_TRANSITION 4
-#endif
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 

@@ -7,7 +7,7 @@
 namespace clitest {
 
 std::string write_config(const qstest::TempDir &dir, const std::string &store, const std::string &extra) {
-    char stored[256];
+    char stored[513];
     encrypt_password(qstest::kStorePassword, stored);
     const std::string path = dir.file("quillseal.conf");
     qstest::write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + qstest::fixture(store) +

@@ -108,7 +108,9 @@ TEST(SignDriverSteps, EveryPageMarkerIsRewrittenInTheRecord) {
 TEST(SignDriverSteps, TimestampWithoutTsaUrlFailsBeforeAnyFileIsOpened) {
     qstest::TempDir dir;
     const std::string conf = dir.file("q.conf");
-    qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=/x.p12\ncertpasswd=00\n");
+    char stored[513];
+    encrypt_password("pass", stored);
+    qstest::write_file(conf, std::string("certstore=PKCS12 KEYSTORE FILE\ncertfile=/x.p12\ncertpasswd=") + stored + "\n");
     fetch();
     const std::string out = dir.file("out.pdf");
     EXPECT_EQ(sign(qstest::fixture("one-page.pdf").c_str(), out.c_str(), "", "", "", 0, "", "", "", "",

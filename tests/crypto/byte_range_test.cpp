@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "crypto/byte_range.h"
+#include "crypto/hex.h"
+#include "crypto_support.h"
+
+namespace {
+
+using namespace cryptotest;
+using qstest::fixture;
+using qstest::run_shell;
+using qstest::shell_quote;
+
+int estimate(SigningConfig *config, int timestamp) {
+    int n = -7;
+    EXPECT_EQ(calculate_byte_range(config, timestamp, &n), 0) << message();
+    return n;
+}
+
+TEST(PlaceholderSize, Pkcs12BaseExtraAndTimestamp) {
+    Config config = pkcs12_config();
+    EXPECT_EQ(estimate(config.get(), 0), 5000);
+    EXPECT_EQ(estimate(config.get(), 1), 15000);
+    set(config->extrarange, "250");
+    EXPECT_EQ(estimate(config.get(), 0), 5300);
+    EXPECT_EQ(estimate(config.get(), 1), 15300);
+    set(config->usinggui, "true");
+    EXPECT_EQ(estimate(config.get(), 1), 5250);
+}
+
+TEST(PlaceholderSize, DeviceCountsItsPemFiles) {
+    qstest::TempDir dir;
+    qstest::write_file(dir.file("signer.pem"), std::string(1500, 'x'));
+    qstest::write_file(dir.file("ca.pem"), std::string(3000, 'x'));
+    Config config = pkcs12_config();
+    set(config->certstore, "PKCS11 SECURITY DEVICE");
+    set(config->signerpem, dir.file("signer.pem"));
+    set(config->capem, dir.file("ca.pem"));
+    EXPECT_EQ(estimate(config.get(), 0), 15800);
+    set(config->capem, dir.file("missing.pem"));
+    EXPECT_EQ(estimate(config.get(), 0), 8600);
+    set(config->signerpem, dir.file("missing.pem"));
+    int n = 0;
+    message();
+    EXPECT_EQ(calculate_byte_range(config.get(), 0, &n), -1);
+    EXPECT_EQ(message(), "signerpem config entry points to missing file");
+}
+
+TEST(PlaceholderSize, ExtraRangeThatLeavesNoRoomIsRefused) {
+    Config config = pkcs12_config();
+    int n = 0;
+    for (const char *extra : {"-5000", "-90000", "99999999999999999999"}) {
+        set(config->extrarange, extra);
+        EXPECT_EQ(calculate_byte_range(config.get(), 0, &n), -1) << extra;
+        EXPECT_FALSE(message().empty());
+    }
+}
+
+TEST(ExtraRangeAdvice, RoundsUpToHundreds) {
+    struct Case { long excess; const char *value; } cases[] = {{1, "100"}, {90, "200"}, {2500, "3000"}, {1000, "1200"}};
+    for (const auto &c : cases) {
+        message();
+        generate_extra_range_message(c.excess);
+        EXPECT_EQ(message(), std::string("Byte range underestimated... add extrarange=") + c.value +
+                                 " to config file (add to existing value).");
+    }
+}
+
+TEST(HexText, ConvertBinToHexIsUppercase) {
+    const unsigned char bytes[] = {0x00, 0x9f, 0xab, 0xff};
+    long length = 0;
+    char *hex = convertBinToHex(bytes, 4, &length);
+    ASSERT_NE(hex, nullptr);
+    EXPECT_STREQ(hex, "009FABFF");
+    EXPECT_EQ(length, 8);
+    std::free(hex);
+    EXPECT_EQ(qs::lower_hex(bytes, 4), "009fabff");
+}
+
+// A file with a placeholder of n digits: prefix, "<", n zeros, ">", suffix.
+struct Synthetic {
+    std::string path, prefix, suffix;
+    long a = 0, b = 0, c = 0;
+    int n = 0;
+};
+
+Synthetic make_synthetic(const qstest::TempDir &dir, int n) {
+    Synthetic s;
+    s.path = dir.file("doc.bin");
+    s.n = n;
+    for (int i = 0; i < 3000; ++i) s.prefix += static_cast<char>('A' + i % 26);
+    s.prefix += "/Contents ";
+    s.suffix = " >> endobj\nthe rest of the document\n%%EOF\n";
+    s.a = static_cast<long>(s.prefix.size());
+    s.b = s.a + n + 2;
+    s.c = static_cast<long>(s.suffix.size());
+    qstest::write_file(s.path, s.prefix + "<" + std::string(static_cast<size_t>(n), '0') + ">" + s.suffix);
+    return s;
+}
+
+int fill(SigningConfig *config, const Synthetic &s) {
+    FILE *f = std::fopen(s.path.c_str(), "r+b");
+    const int rc = update_contents(config, f, s.a, s.b, s.c, s.n, 0);
+    std::fclose(f);
+    return rc;
+}
+
+TEST(UpdateContents, SignatureOverTheTwoRangesVerifies) {
+    qstest::TempDir dir;
+    for (const char *hash : {"SHA1", "SHA256", "SHA512"}) {
+        SCOPED_TRACE(hash);
+        const Synthetic s = make_synthetic(dir, 5000);
+        Config config = pkcs12_config("signer.p12", hash);
+        ASSERT_EQ(fill(config.get(), s), 0) << message();
+        const std::string after = qstest::read_file(s.path);
+        ASSERT_EQ(after.size(), static_cast<size_t>(s.b + s.c));
+        // Only the placeholder digits changed; the unused ones are still "0".
+        EXPECT_EQ(after.substr(0, static_cast<size_t>(s.a) + 1), s.prefix + "<");
+        EXPECT_EQ(after.substr(static_cast<size_t>(s.b) - 1), ">" + s.suffix);
+        const std::string digits = after.substr(static_cast<size_t>(s.a) + 1, static_cast<size_t>(s.n));
+        const size_t used = digits.find_last_not_of('0') + 1;
+        EXPECT_LT(used, digits.size());
+        const auto der = qs::parse_hex_pairs(digits);
+        qstest::write_file(dir.file("sig.der"), std::string(der->begin(), der->end()));
+        qstest::write_file(dir.file("ranges.bin"), s.prefix + s.suffix);
+        const auto r = run_shell("openssl cms -verify -inform DER -binary -purpose any -CAfile " +
+                                 shell_quote(fixture("ca.pem")) + " -in " + shell_quote(dir.file("sig.der")) +
+                                 " -content " + shell_quote(dir.file("ranges.bin")) + " -out /dev/null 2>&1");
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+}
+
+TEST(UpdateContents, TooSmallPlaceholderGivesAdviceAndLeavesTheFile) {
+    qstest::TempDir dir;
+    const Synthetic s = make_synthetic(dir, 1000);
+    const std::string before = qstest::read_file(s.path);
+    Config config = pkcs12_config();
+    message();
+    EXPECT_EQ(fill(config.get(), s), -1);
+    EXPECT_EQ(message().rfind("Byte range underestimated... add extrarange=", 0), 0u);
+    EXPECT_EQ(qstest::read_file(s.path), before);
+}
+
+TEST(UpdateContents, OffsetsThatMissThePlaceholderAreRefused) {
+    qstest::TempDir dir;
+    Synthetic s = make_synthetic(dir, 5000);
+    const std::string before = qstest::read_file(s.path);
+    Config config = pkcs12_config();
+    s.a += 1;
+    s.b += 1;
+    s.c -= 1;
+    EXPECT_EQ(fill(config.get(), s), -1);
+    s.a -= 1;
+    s.b -= 1;
+    s.c += 2;  // a range longer than the file
+    EXPECT_EQ(fill(config.get(), s), -1);
+    EXPECT_FALSE(message().empty());
+    EXPECT_EQ(qstest::read_file(s.path), before);
+}
+
+TEST(SignatureText, FitsExactlyAndOneDigitMoreIsRefused) {
+    qstest::TempDir dir;
+    const Synthetic s = make_synthetic(dir, 100);
+    FILE *f = std::fopen(s.path.c_str(), "r+b");
+    message();
+    EXPECT_EQ(qs::write_signature_text(f, s.a, s.b, std::string(101, 'e')), -1);
+    EXPECT_EQ(message(), "Byte range underestimated... add extrarange=100 to config file (add to existing value).");
+    EXPECT_EQ(qs::write_signature_text(f, s.a, s.b, std::string(100, 'e')), 0);
+    std::fclose(f);
+    EXPECT_EQ(qstest::read_file(s.path), s.prefix + "<" + std::string(100, 'e') + ">" + s.suffix);
+}
+
+TEST(Ranges, ExternalAndInternalBytes) {
+    qstest::TempDir dir;
+    const Synthetic s = make_synthetic(dir, 200);
+    FILE *f = std::fopen(s.path.c_str(), "rb");
+    unsigned char *outside = nullptr;
+    long length = 0;
+    ASSERT_EQ(get_external_range(f, s.a, s.b, s.c, &outside, &length), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(outside), static_cast<size_t>(length)), s.prefix + s.suffix);
+    std::free(outside);
+    char *inside = nullptr;
+    ASSERT_EQ(get_internal_range(f, s.a, s.b, &inside, &length), 0);
+    EXPECT_EQ(std::string(inside), std::string(200, '0'));
+    EXPECT_EQ(length, 200);
+    std::free(inside);
+    EXPECT_EQ(get_external_range(f, s.a, s.b, s.c + 10, &outside, &length), -1);
+    EXPECT_EQ(outside, nullptr);
+    std::fclose(f);
+    message();
+}
+
+// A document with three form fields: no value, a value without /ByteRange,
+// and two signed values, of which the first in /Fields order must win.
+std::string fields_pdf(const qstest::TempDir &dir) {
+    const std::string src = dir.file("fields-src.pdf"), out = dir.file("fields.pdf");
+    qstest::write_file(src,
+                       "%PDF-1.7\n"
+                       "1 0 obj << /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [4 0 R 5 0 R 6 0 R 8 0 R] >> >> endobj\n"
+                       "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+                       "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> endobj\n"
+                       "4 0 obj << /FT /Sig /T (empty) >> endobj\n"
+                       "5 0 obj << /FT /Sig /T (unsigned) /V << /Type /Sig >> >> endobj\n"
+                       "6 0 obj << /FT /Sig /T (first) /V 7 0 R >> endobj\n"
+                       "7 0 obj << /Type /Sig /ByteRange [0 10 20 30] >> endobj\n"
+                       "8 0 obj << /FT /Sig /T (second) /V 9 0 R >> endobj\n"
+                       "9 0 obj << /Type /Sig /ByteRange [1 2 3 4] >> endobj\n"
+                       "trailer << /Root 1 0 R /Size 10 >>\n%%EOF\n");
+    run_shell("qpdf " + shell_quote(src) + " " + shell_quote(out) + " 2>/dev/null");
+    return out;
+}
+
+TEST(SignatureLookup, FirstSignedFieldWins) {
+    qstest::TempDir dir;
+    FILE *f = std::fopen(fields_pdf(dir).c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    long range[4];
+    int object = 0;
+    ASSERT_EQ(qpdf_get_byte_range(f, "", range, &object), 0) << message();
+    EXPECT_EQ(range[0], 0);
+    EXPECT_EQ(range[1], 10);
+    EXPECT_EQ(range[2], 20);
+    EXPECT_EQ(range[3], 30);
+    EXPECT_EQ(object, 7);
+    std::fclose(f);
+}
+
+TEST(SignatureLookup, UnsignedAndUnreadableDocumentsFail) {
+    long range[4] = {5, 5, 5, 5};
+    int object = 0;
+    FILE *plain = std::fopen(fixture("one-page.pdf").c_str(), "rb");
+    message();
+    EXPECT_EQ(qpdf_get_byte_range(plain, "", range, &object), -1);
+    EXPECT_EQ(message(), "No signature found!");
+    EXPECT_EQ(range[0], -1);
+    std::fclose(plain);
+    FILE *junk = std::fopen(fixture("signer.pem").c_str(), "rb");
+    EXPECT_EQ(qpdf_get_byte_range(junk, "", range, &object), -1);
+    EXPECT_FALSE(message().empty());
+    std::fclose(junk);
+}
+
+}  // namespace

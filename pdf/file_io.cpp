@@ -20,12 +20,14 @@ extern "C" {
 QS_API char *lgets(char *buffer, int length, FILE *stream) {
     if (!buffer || length <= 0 || !stream) return nullptr;
     int stored = 0;
-    int ch = EOF;
-    bool any = false;
+    int ch = 0;
+    bool hit_end = false;
     while (stored < length - 1) {
         ch = std::getc(stream);
-        if (ch == EOF) break;
-        any = true;
+        if (ch == EOF) {
+            hit_end = true;
+            break;
+        }
         buffer[stored++] = static_cast<char>(ch);
         if (ch == '\r' || ch == '\n') break;
     }
@@ -37,7 +39,8 @@ QS_API char *lgets(char *buffer, int length, FILE *stream) {
             std::ungetc(next, stream);
     }
     buffer[stored] = '\0';
-    return any ? buffer : nullptr;
+    // Only an end of file met before any character makes the result null.
+    return (hit_end && stored == 0) ? nullptr : buffer;
 }
 
 QS_API long getFileSize(FILE *stream) {

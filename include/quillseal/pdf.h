@@ -1,6 +1,7 @@
 #ifndef QUILLSEAL_PDF_H
 #define QUILLSEAL_PDF_H
 
+#include <stddef.h>
 #include <stdio.h>
 
 #include <quillseal/config.h>
@@ -16,6 +17,39 @@ QS_API long copy_file_section(FILE *source, FILE *destination, long start, long 
 QS_API char *get_file_section(FILE *stream, long start, long end);
 /* malloc'd buffer with the whole file (no NUL added); NULL and *size 0 on failure */
 QS_API char *copy_file_to_buffer(const char *path, long *size);
+
+/* ---- File tail and object offsets ----
+ * read_xref_offset: *startxref receives the offset of the "startxref" keyword,
+ * *prev the offset written after it (the last cross-reference section).
+ * 0 with the stream rewound, or -1 with the message reported. */
+QS_API int read_xref_offset(FILE *input, long *startxref, long *prev);
+/* Distance from the end back to the first "%" of the last "%%EOF" (that "%"
+ * counted), or the file size when there is none; -1 when the stream fails. */
+QS_API long findEOFFromEnd(FILE *input);
+/* Start and end offsets of object number (generation 0) and of the object after
+ * it, from qpdf's cross-reference listing. 0 when both were found, else -1. */
+QS_API int qpdf_read_obj_start_end_offsets(FILE *stream, const char *password, int number,
+                                           long *start, long *end);
+/* Start and end offsets of object number from a classic table at offset xref
+ * (one subsection from object 0, entries in file order). */
+QS_API int readObjStartEndOffsets(FILE *stream, long xref, int number, long *start, long *end);
+/* End of the object that starts at start: the nearest following offset among
+ * offsets[0..count-1] and the zero-terminated candidates; fallback when not 0. */
+QS_API long getObjEndByteOffset(long start, const long *offsets, const long *candidates,
+                                int count, long fallback);
+QS_API long getByteOffsetEnd(long start, const long *offsets, long candidate, int count,
+                             long fallback);
+
+/* ---- Cross-reference section helpers ---- */
+/* out: at least 11 bytes; receives the offset as 10 decimal digits, zero padded
+ * (NULL when the offset is negative or needs more digits). */
+QS_API char *getXRefLineOffset(long offset, char *out);
+/* out: 6 bytes; receives 0x01, the low 32 bits of offset big-endian, 0x00. */
+QS_API unsigned char *xRefStreamOffsetData(long offset, unsigned char *out);
+/* out: at least 16 bytes; receives the number followed by "_0_R". */
+QS_API char *indirectObjectPlaceHolder(int number, char *out);
+/* out: 16 bytes; receives the MD5 digest of data. */
+QS_API unsigned char *compute_md5(const unsigned char *data, size_t length, unsigned char *out);
 
 /* ---- Signature field incremental update ----
  * Returns a malloc'd buffer with the whole update (the caller frees it), its

@@ -1,0 +1,17 @@
+// The input's tail: the last "%%EOF" and the "startxref" value before it.
+#pragma once
+
+#include <cstdio>
+
+namespace qs {
+
+struct FileTail {
+    long size = 0;       // input size in bytes
+    long startxref = 0;  // offset of the "startxref" keyword
+    long prev = 0;       // offset of the last cross-reference section
+};
+
+// Reads the tail of input; false with the message reported when it is damaged.
+bool read_file_tail(std::FILE *input, FileTail &tail);
+
+}  // namespace qs

@@ -1,0 +1,105 @@
+// Widget annotation, interactive form, page annotations and the refusal of a
+// certified document.
+#include "pdf/form_fields.h"
+
+#include "core/text.h"
+#include "pdf/xref_writer.h"
+
+namespace qs {
+
+namespace {
+
+constexpr const char *kVersion = "v2.7.1";
+
+QPDFObjectHandle name(const char *text) { return QPDFObjectHandle::newName(text); }
+
+bool grants_no_changes(QPDFObjectHandle params) {
+    QPDFObjectHandle p = params.isDictionary() ? params.getKey("/P") : QPDFObjectHandle::newNull();
+    return p.isNumber() && p.getNumericValue() == 1;
+}
+
+// A direct copy of an indirect dictionary, or the dictionary itself.
+QPDFObjectHandle direct_dictionary(QPDFObjectHandle dictionary) {
+    if (!dictionary.isIndirect()) return dictionary;
+    QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
+    for (const auto &entry : dictionary.getDictAsMap()) copy.replaceKey(entry.first, entry.second);
+    return copy;
+}
+
+}  // namespace
+
+bool is_certified(QPDFObjectHandle catalog) {
+    QPDFObjectHandle perms = catalog.getKey("/Perms");
+    QPDFObjectHandle docmdp = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
+    if (!docmdp.isDictionary()) return false;
+    QPDFObjectHandle type = docmdp.getKey("/Type");
+    if (!type.isName() || type.getName() != "/Sig") return false;
+    if (grants_no_changes(docmdp.getKey("/TransformParams"))) return true;
+    // Certification signatures keep their parameters in the DocMDP signature reference.
+    QPDFObjectHandle references = docmdp.getKey("/Reference");
+    for (int i = 0; references.isArray() && i < references.getArrayNItems(); ++i) {
+        QPDFObjectHandle reference = references.getArrayItem(i);
+        if (!reference.isDictionary()) continue;
+        QPDFObjectHandle method = reference.getKey("/TransformMethod");
+        if (method.isName() && method.getName() == "/DocMDP" &&
+            grants_no_changes(reference.getKey("/TransformParams")))
+            return true;
+    }
+    return false;
+}
+
+QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
+    QPDFObjectHandle rect = QPDFObjectHandle::newArray();
+    for (int v : {fields.llx, fields.lly, fields.urx, fields.ury}) rect.appendItem(QPDFObjectHandle::newInteger(v));
+    QPDFObjectHandle widget = QPDFObjectHandle::newDictionary();
+    widget.replaceKey("/Type", name("/Annot"));
+    widget.replaceKey("/Subtype", name("/Widget"));
+    widget.replaceKey("/F", QPDFObjectHandle::newInteger(132));  // print and locked
+    widget.replaceKey("/FT", name("/Sig"));
+    widget.replaceKey("/Rect", rect);
+    widget.replaceKey("/P", fields.page);
+    widget.replaceKey("/T", QPDFObjectHandle::newString("Signature with certificate " + fields.serial));
+    widget.replaceKey("/V", forward_reference(fields.signature));
+    return widget;
+}
+
+std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int field, bool certify,
+                                                   int signature) {
+    std::vector<QPDFObjectHandle> rewritten;
+    QPDFObjectHandle form = catalog.getKey("/AcroForm");
+    form = form.isDictionary() ? direct_dictionary(form) : QPDFObjectHandle::newDictionary();
+    QPDFObjectHandle fields = form.getKey("/Fields");
+    if (!fields.isArray()) {
+        fields = QPDFObjectHandle::newArray();
+        form.replaceKey("/Fields", fields);
+    } else if (fields.isIndirect()) {
+        // The form only refers to this array: it is written again with the new field in it.
+        rewritten.push_back(fields);
+    }
+    fields.insertItem(0, forward_reference(field));
+    form.replaceKey("/SigFlags", QPDFObjectHandle::newInteger(3));
+    catalog.replaceKey("/AcroForm", form);
+    if (certify) {
+        QPDFObjectHandle perms = QPDFObjectHandle::newDictionary();
+        perms.replaceKey("/DocMDP", forward_reference(signature));
+        catalog.replaceKey("/Perms", perms);
+    }
+    catalog.replaceKey("/Quillseal", QPDFObjectHandle::newString(kVersion));
+    return rewritten;
+}
+
+void add_widget_to_page(QPDFObjectHandle page, int field) {
+    QPDFObjectHandle annots = page.getKey("/Annots");
+    if (!annots.isArray()) {
+        annots = QPDFObjectHandle::newArray();
+    } else if (annots.isIndirect()) {
+        QPDFObjectHandle copy = QPDFObjectHandle::newArray();
+        for (int i = 0; i < annots.getArrayNItems(); ++i) copy.appendItem(annots.getArrayItem(i));
+        annots = copy;
+    }
+    annots.appendItem(forward_reference(field));
+    page.replaceKey("/Annots", annots);
+}
+
+}  // namespace qs
+

@@ -1,0 +1,34 @@
+// The signature field in the document structure: the widget annotation, the
+// interactive form of the catalog, the page's /Annots, and the DocMDP check.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pdf/qpdf_api.h"
+
+namespace qs {
+
+// True when the catalog carries a certification (DocMDP with /P 1).
+bool is_certified(QPDFObjectHandle catalog);
+
+struct WidgetFields {
+    int signature = 0;  // object number V of the signature dictionary
+    QPDFObjectHandle page;
+    int llx = 0, lly = 0, urx = 0, ury = 0;
+    std::string serial;  // the signer certificate's serial number
+};
+
+// The widget annotation that is the signature field.
+QPDFObjectHandle widget_annotation(const WidgetFields &fields);
+
+// Puts field number first in the catalog's interactive form (written inline),
+// sets /SigFlags 3, /Perms for a certification, and the "/Quillseal" mark.
+// Indirect objects that were changed and must be written again are returned.
+std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int field,
+                                                   bool certify, int signature);
+
+// Appends a reference to field number to the page's /Annots (made direct).
+void add_widget_to_page(QPDFObjectHandle page, int field);
+
+}  // namespace qs

@@ -1,0 +1,112 @@
+// The signature dictionary: filter, sub-filter, build properties, optional
+// DocMDP reference, texts, date, /Contents placeholder and /ByteRange.
+#include "pdf/signature_dictionary.h"
+
+#include <stdexcept>
+
+#include "core/text.h"
+#include "pdf/xref_writer.h"
+
+namespace qs {
+
+namespace {
+
+constexpr std::size_t kFirstGuess = 80;
+constexpr int kMaxSettleRounds = 16;
+
+QPDFObjectHandle name(const std::string &text) { return QPDFObjectHandle::newName(text); }
+QPDFObjectHandle text(const std::string &value) { return QPDFObjectHandle::newString(value); }
+
+QPDFObjectHandle build_properties(const std::string &appname) {
+    QPDFObjectHandle os = QPDFObjectHandle::newArray();
+    os.appendItem(name("/Linux"));
+    QPDFObjectHandle app = QPDFObjectHandle::newDictionary();
+    app.replaceKey("/Name", name("/" + appname));
+    app.replaceKey("/OS", os);
+    QPDFObjectHandle build = QPDFObjectHandle::newDictionary();
+    build.replaceKey("/App", app);
+    return build;
+}
+
+QPDFObjectHandle docmdp_reference(QPDFObjectHandle catalog) {
+    QPDFObjectHandle params = QPDFObjectHandle::newDictionary();
+    params.replaceKey("/Type", name("/TransformParams"));
+    params.replaceKey("/P", QPDFObjectHandle::newInteger(1));
+    params.replaceKey("/V", name("/1.2"));
+    QPDFObjectHandle reference = QPDFObjectHandle::newDictionary();
+    reference.replaceKey("/Type", name("/SigRef"));
+    reference.replaceKey("/TransformMethod", name("/DocMDP"));
+    reference.replaceKey("/TransformParams", params);
+    reference.replaceKey("/Data", catalog);
+    QPDFObjectHandle list = QPDFObjectHandle::newArray();
+    list.appendItem(reference);
+    return list;
+}
+
+QPDFObjectHandle byte_range(long a, long b, int width) {
+    QPDFObjectHandle range = QPDFObjectHandle::newArray();
+    range.appendItem(QPDFObjectHandle::newInteger(0));
+    range.appendItem(QPDFObjectHandle::newInteger(a));
+    range.appendItem(QPDFObjectHandle::newInteger(b));
+    range.appendItem(name(range_placeholder(width)));
+    return range;
+}
+
+}  // namespace
+
+QPDFObjectHandle signature_dictionary(const SignatureFields &fields) {
+    QPDFObjectHandle sig = QPDFObjectHandle::newDictionary();
+    sig.replaceKey("/Type", name("/Sig"));
+    sig.replaceKey("/Filter", name("/Adobe.PPKLite"));
+    sig.replaceKey("/SubFilter", name(fields.subfilter));
+    sig.replaceKey("/Prop_Build", build_properties(fields.appname));
+    if (fields.certify) sig.replaceKey("/Reference", docmdp_reference(fields.catalog));
+    sig.replaceKey("/Reason", text(fields.reason));
+    sig.replaceKey("/Location", text(fields.location));
+    sig.replaceKey("/ContactInfo", text(fields.contact));
+    sig.replaceKey("/M", text(fields.moddate));
+    // N/2 bytes of 0xFF serialize as "<" followed by N "f" and ">".
+    sig.replaceKey("/Contents", text(std::string(static_cast<std::size_t>(fields.digits / 2), '\xff')));
+    return sig;
+}
+
+std::string range_placeholder(int width) {
+    return "_" + std::string(static_cast<std::size_t>(width - 2), 'X') + "_";
+}
+
+SettledSignature settle_signature(QPDFObjectHandle dictionary, int number, long offset, int digits,
+                                  int width) {
+    const std::string head = decimal(number) + " 0 obj\n";
+    const std::string placeholder = "/Contents <" + std::string(static_cast<std::size_t>(digits), 'f') + ">";
+    std::size_t guess = kFirstGuess;
+    for (int round = 0; round < kMaxSettleRounds; ++round) {
+        const long a = offset + static_cast<long>(guess);
+        dictionary.replaceKey("/ByteRange", byte_range(a, a + digits + 2, width));
+        SettledSignature settled;
+        settled.body = serialize(dictionary);
+        const std::size_t at = settled.body.find(placeholder);
+        if (at == std::string::npos) throw std::runtime_error("The signature placeholder was not written.");
+        const std::size_t k = head.size() + at + 10;  // the "<" after "/Contents "
+        if (k == guess) {
+            settled.contents = k;
+            settled.a = a;
+            return settled;
+        }
+        guess = k;
+    }
+    throw std::runtime_error("The signature placeholder offset did not settle.");
+}
+
+void fill_signature_placeholders(std::string &text, std::size_t object, std::size_t contents,
+                                 int digits, long c, int width) {
+    const std::string placeholder = range_placeholder(width);
+    const std::size_t at = text.find(placeholder, object);
+    std::string value = decimal(c);
+    if (at == std::string::npos || at > contents || value.size() > static_cast<std::size_t>(width))
+        throw std::runtime_error("The signature byte range placeholder cannot hold its value.");
+    value.resize(static_cast<std::size_t>(width), ' ');
+    text.replace(at, value.size(), value);
+    text.replace(contents + 1, static_cast<std::size_t>(digits), static_cast<std::size_t>(digits), '0');
+}
+
+}  // namespace qs

@@ -1,0 +1,324 @@
+// One signature field appended as one incremental update: information
+// dictionary, signature dictionary, widget, catalog and page, then the
+// cross-reference section. Every byte is written here; the input is only read.
+#include "pdf/signature_update.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include <quillseal/appearance.h>
+#include <quillseal/pdf.h>
+
+#include "appearance/dates.h"
+#include "appearance/page_placement.h"
+#include "appearance/rectangle.h"
+#include "core/guard.h"
+#include "core/handles.h"
+#include "core/text.h"
+#include "pdf/file_tail.h"
+#include "pdf/form_fields.h"
+#include "pdf/info_dictionary.h"
+#include "pdf/qpdf_api.h"
+#include "pdf/signature_dictionary.h"
+#include "pdf/xref_writer.h"
+
+namespace qs {
+
+namespace {
+
+constexpr int kRangeWidth = 5;  // "_XXX_"
+constexpr const char *kDefaultAppname = "Quillseal v2.7.1";
+constexpr const char *kDefaultSubfilter = "/adbe.pkcs7.detached";
+constexpr const char *kCertified =
+    "The input PDF is already (signed and) certified and cannot be signed again without "
+    "invalidating the certified signature!";
+
+// An object of the update after the signature and the widget, written under its own number.
+struct Rewritten {
+    int number = 0;
+    int generation = 0;
+    std::string body;
+};
+
+// Everything the update writes, prepared once; only the placement of the
+// signature dictionary depends on the width reserved for c.
+struct Prepared {
+    long size = 0;
+    long prev = 0;
+    XrefForm form = XrefForm::Table;
+    int next = 0;  // the first number left for the writer (the cross-reference stream)
+    DocumentInfo info;
+    std::string info_body;
+    QPDFObjectHandle id, root, signature;
+    int signature_number = 0, widget_number = 0, digits = 0;
+    std::string widget_body;
+    std::vector<Rewritten> rest;  // catalog, rewritten form objects, page(s)
+};
+
+std::string text_or_empty(const char *s) { return s ? s : ""; }
+
+void open_input(QPDF &pdf, std::FILE *input, const char *password) {
+    pdf.setSuppressWarnings(true);
+    pdf.setAttemptRecovery(false);
+    try {
+        pdf.processFile("original_file", input, false, password ? password : "");
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw std::runtime_error("The input PDF is encrypted and cannot be opened with the given password.");
+        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
+    }
+    if (pdf.isEncrypted())
+        throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
+}
+
+// The next object number: the trailer's /Size, never below the highest number in use.
+int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    if (!size.isInteger()) throw std::runtime_error("The input PDF's trailer has no /Size.");
+    const long long highest = static_cast<long long>(pdf.getObjectCount());
+    return static_cast<int>(std::max<long long>(size.getIntValue(), highest + 1));
+}
+
+// The signature rectangle of the chosen page: page box text, then the rules of sigrect.
+bool signature_rect(QPDFObjectHandle page, const SigningConfig &config, int corners[4]) {
+    std::string box;
+    if (!page_box_text(page, box)) return false;
+    MallocPtr<int> rect(validate_sig_rect(config.sigrect, box.c_str()));
+    if (!rect) return false;
+    std::copy(rect.get(), rect.get() + 4, corners);
+    return true;
+}
+
+void add_extensions(QPDFObjectHandle catalog) {
+    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
+    adbe.replaceKey("/BaseVersion", QPDFObjectHandle::newName("/1.7"));
+    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(8));
+    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
+    extensions.replaceKey("/ADBE", adbe);
+    catalog.replaceKey("/Extensions", extensions);
+}
+
+Rewritten rewritten(QPDFObjectHandle object) {
+    return Rewritten{object.getObjectID(), object.getGeneration(), serialize(object)};
+}
+
+bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, Prepared &p) {
+    const SigningConfig &config = *request.config;
+    const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
+    const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
+    std::string moddate;
+    if (!pdf_date(std::time(nullptr), moddate)) {
+        report("The signing time cannot be written as a PDF date.");
+        return false;
+    }
+
+    QPDFObjectHandle root = pdf.getRoot();
+    if (is_certified(root)) {
+        report(kCertified);
+        return false;
+    }
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    p.size = tail.size;
+    p.prev = tail.prev;
+    p.form = xref_form(trailer);
+    p.root = root;
+    int next = first_free_number(pdf, trailer);
+
+    const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    if (pages.empty()) {
+        report("The input PDF has no pages.");
+        return false;
+    }
+    const PageChoice choice = choose_page(request.page, static_cast<int>(pages.size()));
+    QPDFObjectHandle page = pages[static_cast<std::size_t>(choice.page - 1)];
+    int corners[4] = {0, 0, 0, 0};
+    if (!signature_rect(page, config, corners)) return false;
+    if (!request.visible) std::fill(corners, corners + 4, 0);
+
+    InfoTexts texts;
+    texts.appname = appname;
+    texts.moddate = moddate;
+    texts.title = request.title;
+    texts.author = request.author;
+    texts.subject = request.subject;
+    texts.keywords = request.keywords;
+    p.info = update_document_info(trailer, texts, next);
+    if (p.info.is_new) ++next;
+    p.info_body = serialize(p.info.dictionary);
+    p.id = document_id(trailer, p.info_body);
+
+    p.signature_number = next++;
+    p.widget_number = next++;
+    p.next = next;
+    p.digits = request.digits;
+
+    SignatureFields fields;
+    fields.subfilter = subfilter;
+    fields.appname = appname;
+    fields.reason = text_or_empty(request.reason);
+    fields.location = text_or_empty(request.location);
+    fields.contact = config.sigcontact;
+    fields.moddate = moddate;
+    fields.certify = request.certify;
+    fields.catalog = root;
+    fields.digits = request.digits;
+    p.signature = signature_dictionary(fields);
+
+    WidgetFields widget;
+    widget.signature = p.signature_number;
+    widget.page = page;
+    widget.llx = corners[0];
+    widget.lly = corners[1];
+    widget.urx = corners[2];
+    widget.ury = corners[3];
+    widget.serial = text_or_empty(request.serial);
+    p.widget_body = serialize(widget_annotation(widget));
+
+    const std::vector<QPDFObjectHandle> form_objects =
+        add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
+    if (subfilter == "/ETSI.CAdES.detached") add_extensions(root);
+    add_widget_to_page(page, p.widget_number);
+
+    std::set<QPDFObjGen> written;
+    for (QPDFObjectHandle object : {root}) {
+        written.insert(object.getObjGen());
+        p.rest.push_back(rewritten(object));
+    }
+    for (QPDFObjectHandle object : form_objects)
+        if (written.insert(object.getObjGen()).second) p.rest.push_back(rewritten(object));
+    if (written.insert(page.getObjGen()).second) p.rest.push_back(rewritten(page));
+    // Every-page mode adds the widget to the other pages only with a visible
+    // appearance, which this version does not build.
+    return true;
+}
+
+QPDFObjectHandle update_trailer(const Prepared &p) {
+    QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
+    trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(p.prev));
+    trailer.replaceKey("/Info", p.info.is_new ? forward_reference(p.info.number) : p.info.dictionary);
+    trailer.replaceKey("/Root", p.root);
+    trailer.replaceKey("/ID", p.id);
+    return trailer;
+}
+
+// Lays the update out with width characters reserved for c. False when c
+// needs more characters (width then holds the count it needs).
+bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
+    UpdateWriter writer(p.size, p.next, p.form);
+    writer.append("\r\n");
+    writer.add_object(p.info.number, p.info_body, p.info.generation);
+    const SettledSignature settled =
+        settle_signature(p.signature, p.signature_number, writer.offset(), p.digits, width);
+    const std::size_t signature_at = writer.add_object(p.signature_number, settled.body);
+    writer.add_object(p.widget_number, p.widget_body);
+    for (const Rewritten &object : p.rest) writer.add_object(object.number, object.body, object.generation);
+    writer.finish(update_trailer(p));
+
+    std::string &text = writer.text();
+    const std::size_t contents = signature_at + settled.contents;
+    const long c = static_cast<long>(text.size() - (contents + static_cast<std::size_t>(p.digits) + 2));
+    const int needed = static_cast<int>(decimal(c).size());
+    if (needed > width) {
+        width = needed;
+        return false;
+    }
+    if (settled.a != p.size + static_cast<long>(contents))
+        throw std::logic_error("The signature placeholder offset is inconsistent.");
+    fill_signature_placeholders(text, signature_at, contents, p.digits, c, width);
+    update.text = std::move(text);
+    update.a = settled.a;
+    update.c = c;
+    return true;
+}
+
+}  // namespace
+
+bool build_signature_update(std::FILE *input, const SignatureRequest &request, SignatureUpdate &update) {
+    if (!input || !request.config) {
+        report("Missing input file or configuration for the signature update.");
+        return false;
+    }
+    if (request.visible) {
+        report("Visible signatures are not supported in this version.");
+        return false;
+    }
+    if (request.digits <= 0) {
+        report("The signature placeholder size must be positive.");
+        return false;
+    }
+    FileTail tail;
+    if (!read_file_tail(input, tail)) return false;
+
+    QPDF pdf;
+    open_input(pdf, input, request.password);
+    Prepared prepared;
+    SignatureRequest even = request;
+    even.digits += even.digits % 2;  // N/2 placeholder bytes must give exactly N digits
+    try {
+        if (!prepare(pdf, even, tail, prepared)) return false;
+    } catch (const QPDFExc &e) {
+        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
+    }
+    if (pdf.anyWarnings()) {
+        const std::vector<QPDFExc> warnings = pdf.getWarnings();
+        report("The input PDF is damaged: " + warnings.front().getMessageDetail());
+        return false;
+    }
+    // A c of more than five digits widens its placeholder; the layout is then settled again.
+    for (int width = kRangeWidth;;)
+        if (lay_out(prepared, width, update)) return true;
+}
+
+}  // namespace qs
+
+extern "C" {
+
+QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const char *password,
+                                     long *length, const char *title, const char *author,
+                                     const char *subject, const char *keywords, long *a,
+                                     long *c, int N, int visible, int certify,
+                                     const char *reason, const char *location,
+                                     const char *signerName, int page, const char *serial,
+                                     int image, int imageWidth, int imageHeight,
+                                     unsigned char *rgb, unsigned char *alpha,
+                                     int bitsPerComponent) {
+    (void)image, (void)imageWidth, (void)imageHeight, (void)rgb, (void)alpha, (void)bitsPerComponent;
+    return qs::guarded_ptr([&]() -> char * {
+        qs::SignatureRequest request;
+        request.config = config;
+        request.password = password;
+        request.title = title;
+        request.author = author;
+        request.subject = subject;
+        request.keywords = keywords;
+        request.digits = N;
+        request.visible = visible != 0;
+        request.certify = certify != 0;
+        request.reason = reason;
+        request.location = location;
+        request.signer_name = signerName;
+        request.page = page;
+        request.serial = serial;
+        qs::SignatureUpdate update;
+        if (!qs::build_signature_update(input, request, update)) return nullptr;
+        char *buffer = static_cast<char *>(std::malloc(update.text.size() + 1));
+        if (!buffer) {
+            qs::report("Out of memory while building the signature update.");
+            return nullptr;
+        }
+        std::memcpy(buffer, update.text.data(), update.text.size());
+        buffer[update.text.size()] = '\0';
+        if (length) *length = static_cast<long>(update.text.size());
+        if (a) *a = update.a;
+        if (c) *c = update.c;
+        return buffer;
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,33 @@
+// The signature field incremental update, built in memory.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include <quillseal/config.h>
+
+namespace qs {
+
+// What one signing request asks of the update.
+struct SignatureRequest {
+    const SigningConfig *config = nullptr;
+    const char *password = "";
+    const char *title = nullptr, *author = nullptr, *subject = nullptr, *keywords = nullptr;
+    int digits = 0;  // N
+    bool visible = false;
+    bool certify = false;
+    const char *reason = nullptr, *location = nullptr, *signer_name = nullptr;
+    int page = 1;
+    const char *serial = nullptr;
+};
+
+struct SignatureUpdate {
+    std::string text;  // the whole update, to be appended to the input
+    long a = 0;        // offset of the placeholder's "<" in the output file
+    long c = 0;        // bytes after the placeholder's ">" to the end of the output file
+};
+
+// Builds the update for input. False with the message reported on failure.
+bool build_signature_update(std::FILE *input, const SignatureRequest &request, SignatureUpdate &update);
+
+}  // namespace qs

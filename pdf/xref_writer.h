@@ -1,0 +1,88 @@
+// The writer shared by every incremental update: object framing, dictionary
+// serialization, forward references to objects that exist only in the update,
+// the offset table, and the cross-reference section with trailer and tail.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "pdf/qpdf_api.h"
+
+namespace qs {
+
+// The form of the new cross-reference section follows the input's last one.
+enum class XrefForm { Table, Stream };
+
+// A classic table when the trailer qpdf reports has no /Type, else a stream.
+XrefForm xref_form(QPDFObjectHandle trailer);
+
+// Ten decimal digits, zero padded: the offset field of a classic table entry.
+std::string xref_line_offset(long offset);
+// Six bytes of a cross-reference stream entry: type 1, offset (4 bytes, big-endian), generation.
+std::string xref_stream_entry(long offset, int generation = 0);
+
+// "12_0_R": the text of the name that stands for a reference to new object 12.
+std::string placeholder_text(int number);
+// The name object that stands for a reference to new object number.
+QPDFObjectHandle forward_reference(int number);
+// Turns every forward-reference name of a serialized object into "n 0 R" in
+// place (the text keeps its length). Strings and names of the document are
+// never touched. Returns the number of references resolved.
+int resolve_forward_references(std::string &text);
+
+// The dictionary text of an object, as qpdf's unparseResolved writes it.
+std::string serialize(QPDFObjectHandle object);
+// "n g obj\n" + body + "\nendobj\n".
+std::string frame_object(int number, int generation, std::string_view body);
+
+// The 16-byte MD5 digest of data.
+std::string md5(std::string_view data);
+
+// Run table of the offset table's object numbers: for the first object of a
+// run of consecutive numbers the run's length, for every other object -1.
+std::map<int, int> xref_runs(const std::map<int, long> &offsets);
+
+// Builds one update in memory. Offsets are absolute: the input size plus the
+// bytes written so far.
+class UpdateWriter {
+public:
+    UpdateWriter(long input_size, int next_number, XrefForm form);
+
+    // Takes the next object number for a new object.
+    int allocate() { return next_++; }
+    int next_number() const { return next_; }
+    XrefForm form() const { return form_; }
+    // Absolute offset at which the next byte of the update lands.
+    long offset() const { return input_size_ + static_cast<long>(text_.size()); }
+
+    // Bytes that belong to no object (the line break that opens an update).
+    void append(std::string_view raw) { text_.append(raw.data(), raw.size()); }
+    // Frames body (forward references already resolved or not: they are
+    // resolved here) as object number and records its offset. Returns the
+    // position of the object's first byte in the update text.
+    std::size_t add_object(int number, std::string body, int generation = 0);
+    // The same for a stream object: "\nstream\n", the data, "\nendstream\nendobj\n".
+    std::size_t add_stream_object(int number, std::string dictionary, std::string_view data,
+                                  int generation = 0);
+
+    // Appends the cross-reference section: the table and "trailer" dictionary,
+    // or the cross-reference stream; then "startxref", its offset and "%%EOF".
+    void finish(QPDFObjectHandle trailer);
+
+    const std::map<int, long> &offsets() const { return offsets_; }
+    std::string &text() { return text_; }
+
+private:
+    void finish_table(QPDFObjectHandle trailer, long section);
+    void finish_stream(QPDFObjectHandle trailer, long section);
+
+    long input_size_;
+    int next_;
+    XrefForm form_;
+    std::map<int, long> offsets_;
+    std::map<int, int> generations_;
+    std::string text_;
+};
+
+}  // namespace qs

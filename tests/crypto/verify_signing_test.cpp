@@ -3,6 +3,7 @@
 // encapsulated SHA-1 layout; the command line's verify lines.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,54 @@ TEST_F(VerifySigned, TheProgramPrintsTheVerifyLines) {
     // An outside verifier agrees that the document no longer matches its signature.
     const auto sig = qstest::run_shell("pdfsig " + qstest::shell_quote(out) + " 2>&1");
     EXPECT_EQ(std::string::npos, sig.out.find("Signature is Valid")) << sig.out;
+}
+
+// A one-page document carrying a payload stream of size bytes, written in
+// pieces so that the test itself never holds it.
+void write_large_document(const std::string &path, long size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<long> offsets;
+    std::string head = "%PDF-1.7\n";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Payload 4 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+    };
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(static_cast<long>(head.size()));
+        head += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    offsets.push_back(static_cast<long>(head.size()));
+    head += "4 0 obj\n<< /Length " + std::to_string(size) + " >>\nstream\n";
+    out << head;
+    const std::string block(1 << 20, 'q');
+    for (long left = size; left > 0; left -= static_cast<long>(block.size()))
+        out.write(block.data(), std::min<long>(left, static_cast<long>(block.size())));
+    const std::string tail = "\nendstream\nendobj\n";
+    out << tail;
+    const long xref = static_cast<long>(head.size()) + size + static_cast<long>(tail.size());
+    out << "xref\n0 5\n0000000000 65535 f \n";
+    for (long offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010ld 00000 n \n", offset);
+        out << line;
+    }
+    out << "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" << xref << "\n%%EOF\n";
+}
+
+TEST_F(VerifySigned, LargeDocumentsVerifyWithoutBeingHeldInMemory) {
+    constexpr long kPayload = 160L << 20;
+    const std::string big = dir.file("big.pdf"), out = dir.file("big-signed.pdf");
+    write_large_document(big, kPayload);
+    sign(big, out);
+    std::remove(big.c_str());
+    const auto r = qstest::run_shell("/usr/bin/time -f 'peak %M' " + qstest::shell_quote(QS_CLI_PATH) +
+                                     " verify -i " + qstest::shell_quote(out) + " -z none.conf 2>&1");
+    EXPECT_NE(std::string::npos, r.out.find("0#Document signature verified [Signer: Test Signer]\n")) << r.out;
+    const std::size_t at = r.out.find("peak ");
+    ASSERT_NE(std::string::npos, at) << r.out;
+    const long peak_kb = std::stol(r.out.substr(at + 5));
+    EXPECT_LT(peak_kb, (kPayload / 1024) / 2) << "peak resident size " << peak_kb << " KiB";
 }
 
 }  // namespace

@@ -13,22 +13,5 @@ int not_yet(const char *what) {
 }
 }  // namespace
 
-QS_PENDING char *qpdf_incremental_update(SigningConfig *, FILE *, const char *, long *, const char *,
-                                         const char *, const char *, const char *, long *, long *,
-                                         int, int, int, const char *, const char *, const char *,
-                                         int, const char *, int, int, int, unsigned char *,
-                                         unsigned char *, int) {
-    not_yet("The signature update");
-    return nullptr;
-}
-QS_PENDING int calculate_byte_range(SigningConfig *, int, int *) { return not_yet("Placeholder sizing"); }
-QS_PENDING int update_contents(SigningConfig *, FILE *, long, long, long, int, int) {
-    return not_yet("Writing the signature");
-}
-QS_PENDING int get_x509_subject_and_sn(int, const char *, const char *, const char *, const char *,
-                                       char *, char *) {
-    return not_yet("Reading the signer certificate");
-}
-QS_PENDING int get_x509_subject_name(const char *, char *) { return not_yet("Reading the signer name"); }
 QS_PENDING int verify(const char *, const char *) { return not_yet("Signature verification"); }
 QS_PENDING int verify_internal(const char *, SigningConfig *) { return not_yet("Signature verification"); }

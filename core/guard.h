@@ -1,9 +1,11 @@
 // The one boundary between the C interface and the C++ inside: the body runs,
-// and any exception becomes a reported message and the result -1.
+// and any exception becomes a reported message and a failure result (-1, or a
+// null pointer for entry points that hand back a buffer).
 #pragma once
 
 #include <exception>
 #include <string>
+#include <type_traits>
 
 #include <quillseal/core.h>
 
@@ -14,6 +16,7 @@ void report(const std::string &text);
 
 template <typename Body>
 auto guarded(Body &&body) noexcept -> decltype(body()) {
+    using Result = decltype(body());
     try {
         return body();
     } catch (const std::exception &e) {
@@ -21,20 +24,18 @@ auto guarded(Body &&body) noexcept -> decltype(body()) {
     } catch (...) {
         report("Unexpected internal error.");
     }
-    return static_cast<decltype(body())>(-1);
+    if constexpr (std::is_void_v<Result>)
+        return;
+    else if constexpr (std::is_pointer_v<Result>)
+        return nullptr;
+    else
+        return static_cast<Result>(-1);
 }
 
-// For entry points that hand back a pointer: a failure yields a null pointer.
 template <typename Body>
 auto guarded_ptr(Body &&body) noexcept -> decltype(body()) {
-    try {
-        return body();
-    } catch (const std::exception &e) {
-        report(e.what());
-    } catch (...) {
-        report("Unexpected internal error.");
-    }
-    return nullptr;
+    static_assert(std::is_pointer_v<decltype(body())>, "guarded_ptr guards entry points that return a pointer");
+    return guarded(std::forward<Body>(body));
 }
 
 }  // namespace qs

@@ -39,8 +39,8 @@ best_ms() {
 floor() { cp "$1" copy.pdf && openssl dgst -sha256 copy.pdf >/dev/null; }
 
 printf '%-12s %12s %12s %8s %14s %10s\n' "document" "floor (ms)" "sign (ms)" "ratio" "peak memory" "status"
-for spec in 10k:10240 10m:10485760 200m:209715200; do
-    name=${spec%%:*}; size=${spec#*:}
+for doc in 10k:10240 10m:10485760 200m:209715200; do
+    name=${doc%%:*}; size=${doc#*:}
     bash "$root/bench/make_pdf.sh" "doc-$name.pdf" "$size"
     runs=$([ "$name" = 200m ] && echo 3 || echo 15)
     cat "doc-$name.pdf" > /dev/null   # page cache warm for both

@@ -14,3 +14,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON >/dev/nul
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
+
+# A bounded fuzzing run of every target from the seed corpus.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh

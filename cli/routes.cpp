@@ -51,9 +51,19 @@ bool same_file(const std::string &a, const std::string &b) {
     return same;
 }
 
-// Removes what a failed sign or addltv was writing; never the input itself.
+// True for a path that exists and is no regular file (a device, a FIFO, a directory).
+bool names_no_regular_file(const std::string &path) {
+    const int saved = errno;
+    struct stat info {};
+    const bool special = stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    errno = saved;
+    return special;
+}
+
+// Removes what a failed sign or addltv was writing; never the input itself,
+// and never a device or FIFO that the output path names.
 void remove_failed_output(const std::string &input, const std::string &output) {
-    if (output.empty() || same_file(input, output)) return;
+    if (output.empty() || same_file(input, output) || names_no_regular_file(output)) return;
     const int saved = errno;
     std::remove(output.c_str());
     errno = saved;
@@ -203,11 +213,16 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     const int rc = read_config(options.config.c_str(), &raw);
     ConfigPtr config(raw, &free_config);
     if (rc < 0) {
+        const std::string why = fetch_message();
         if (options.command != Command::Verify) {
-            std::printf("-1#No configuration file found or provided...\n");
+            // A file that was read but is incomplete or unusable is named by the
+            // library's own message; "not found" would send the user looking for it.
+            if (why.empty() || why.rfind("Error opening file", 0) == 0)
+                std::printf("-1#No configuration file found or provided...\n");
+            else
+                std::printf("-1#%s\n", why.c_str());
             return rc;
         }
-        fetch_message();
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
     errno = 0;

@@ -26,6 +26,7 @@
 
 #include "core/guard.h"
 #include "core/handles.h"
+#include "core/input_file.h"
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
@@ -278,9 +279,14 @@ QS_API int verify_internal(const char *input, SigningConfig *) {
             qs::report("No document to verify was given.");
             return -1;
         }
-        qs::FilePtr file = qs::open_file(input, "rb");
+        bool not_regular = false;
+        qs::FilePtr file = qs::open_regular_file(input, not_regular);
         if (!file) {
-            handle_fopen_error_message(input);
+            // A FIFO is not waited on, a device not read without end.
+            if (not_regular)
+                qs::report("The document to verify is not a regular file.");
+            else
+                handle_fopen_error_message(input);
             return -1;
         }
         return qs::verify_signed_file(file.get());

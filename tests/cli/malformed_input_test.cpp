@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <random>
@@ -328,6 +330,45 @@ TEST_F(MalformedInput, UnusualButSoundDocumentsAreSigned) {
          [](const TempDir &) { return hand_pdf({kCatalog, kPages, page()}, "/Size 99999999999 /Root 1 0 R"); },
          Expect::Either},
     });
+}
+
+// A FIFO would block the run and a device never ends: neither is opened, and a
+// failed run removes no device or FIFO that its output path names.
+TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
+    const std::string fifo = dir.file("fifo.pdf"), folder = dir.file("folder.pdf"), device = dir.file("device.pdf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
+    const std::string doc = dir.file("doc.pdf");
+    qstest::write_file(doc, classic());
+    const std::string store_conf = dir.file("fifo-store.conf");
+    qstest::write_file(store_conf, replaced(qstest::read_file(conf), qstest::fixture("signer.p12"), fifo));
+    const struct {
+        const char *name;
+        std::vector<std::string> args;
+        const char *line;
+    } runs[] = {
+        {"FIFO input", {"-i", fifo, "-o", dir.file("out.pdf"), "-z", conf}, "-1#Not a regular file [File: "},
+        {"directory input", {"-i", folder, "-o", dir.file("out.pdf"), "-z", conf}, "-1#Not a regular file [File: "},
+        {"FIFO verified", {"verify", "-i", fifo, "-z", conf}, "-1#Document signature verification fails [The document to verify is not a regular file.]"},
+        {"FIFO output", {"-i", doc, "-o", fifo, "-z", conf}, "-1#The output path names no regular file"},
+        {"device output", {"-i", doc, "-o", device, "-z", conf}, "-1#The output path names no regular file"},
+        {"directory output", {"-i", doc, "-o", folder, "-z", conf}, "-1#The output path names no regular file"},
+        {"FIFO key store", {"-i", doc, "-o", dir.file("out.pdf"), "-z", store_conf}, "-1#Not a regular file [File: "},
+        {"FIFO configuration", {"-i", doc, "-o", dir.file("out.pdf"), "-z", fifo}, "-1#No configuration file found"},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run.name);
+        const clitest::BoundedRun r = clitest::run_bounded(dir, run.args);
+        expect_refused(r);
+        EXPECT_TRUE(starts_with(r.out, run.line)) << r.out;
+        EXPECT_FALSE(qstest::file_exists(dir.file("out.pdf")));
+    }
+    struct stat info {};
+    EXPECT_EQ(lstat(device.c_str(), &info), 0) << "the link to the device was removed";
+    EXPECT_EQ(stat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(qstest::read_file(doc), classic());
 }
 
 // Signed documents damaged afterwards: verification names the fault in one line.

@@ -18,6 +18,7 @@
 #define POINTERHOLDER_TRANSITION 4
 #endif
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <openssl/err.h>
@@ -159,6 +160,10 @@ int find_newest_signature(std::FILE *file, long range[4]) {
         pdf.setSuppressWarnings(true);
         pdf.processFile("signed document", file, false, "");
         found = first_signed_field(pdf, range);
+    } catch (const QPDFExc &e) {
+        // The detail alone: qpdf's full text opens with the reader's own name for the file.
+        report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
+        return -1;
     } catch (const std::exception &e) {
         report(std::string("The document cannot be read as a PDF: ") + e.what());
         return -1;

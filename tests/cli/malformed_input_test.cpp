@@ -343,6 +343,9 @@ TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
     qstest::write_file(doc, classic());
     const std::string store_conf = dir.file("fifo-store.conf");
     qstest::write_file(store_conf, replaced(qstest::read_file(conf), qstest::fixture("signer.p12"), fifo));
+    const std::string device_conf = dir.file("fifo-device.conf");
+    qstest::write_file(device_conf, "certstore=PKCS11 SECURITY DEVICE\np11url=slot_0-id_01\nsignerpem=" + fifo +
+                                        "\ncapem=" + fifo + "\nengine=" + fifo + "\nlibrary=" + fifo + "\n");
     const struct {
         const char *name;
         std::vector<std::string> args;
@@ -355,6 +358,7 @@ TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
         {"device output", {"-i", doc, "-o", device, "-z", conf}, "-1#The output path names no regular file"},
         {"directory output", {"-i", doc, "-o", folder, "-z", conf}, "-1#The output path names no regular file"},
         {"FIFO key store", {"-i", doc, "-o", dir.file("out.pdf"), "-z", store_conf}, "-1#Not a regular file [File: "},
+        {"FIFO certificates of a device", {"-i", doc, "-o", dir.file("out.pdf"), "-z", device_conf}, "-1#"},
         {"FIFO configuration", {"-i", doc, "-o", dir.file("out.pdf"), "-z", fifo}, "-1#No configuration file found"},
     };
     for (const auto &run : runs) {

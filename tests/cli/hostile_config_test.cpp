@@ -167,6 +167,10 @@ TEST_F(HostileConfig, PathsNearAndOver255Bytes) {
     const std::string too_long = "Error processing configuration file! The line of the entry ";
 
     expect_file(pkcs12 + "certfile=" + fitting + "\n" + password, kSigns);
+    // One byte more fills the line buffer; only the line end goes on in the next piece.
+    const std::string filling = deep_folder(dir, 239) + "/kk.p12";
+    qstest::write_file(filling, store);
+    expect_file(pkcs12 + "certfile=" + filling + "\n" + password, kSigns);
     // Cut at the line limit the path would name some other file.
     expect_file(pkcs12 + "certfile=" + over + "\n" + password, refused(too_long + "certfile= is longer"));
     expect_file(good_lines() + "debug=on\nlogfile=" + over + ".log\n", refused(too_long + "logfile= is longer"));

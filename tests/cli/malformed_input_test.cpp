@@ -375,6 +375,21 @@ TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
     EXPECT_EQ(qstest::read_file(doc), classic());
 }
 
+// Status lines are read one per document: a line end in a path or a message
+// must not start a second one.
+TEST_F(MalformedInput, LineEndsInPathsStayOnOneStatusLine) {
+    const std::string in = dir.file("two\nlines.pdf"), out = dir.file("signed\r\n.pdf");
+    qstest::write_file(in, classic());
+    clitest::BoundedRun r = clitest::run_bounded(dir, {"-i", in, "-o", out, "-z", conf});
+    expect_one_line(r);
+    EXPECT_EQ(r.out, "0#Document signed: input[" + dir.file("two lines.pdf") + "] output[" +
+                         dir.file("signed  .pdf") + "]\n");
+    EXPECT_EQ(clitest::check_signed_output(out), "");
+    r = clitest::run_bounded(dir, {"-i", dir.file("missing\n.pdf"), "-o", dir.file("x.pdf"), "-z", conf});
+    expect_refused(r);
+    EXPECT_EQ(r.out, "-1#No such file or directory [File: " + dir.file("missing .pdf") + "]\n");
+}
+
 // Signed documents damaged afterwards: verification names the fault in one line.
 TEST_F(MalformedInput, DamagedSignedDocumentsFailVerification) {
     const std::string in = dir.file("doc.pdf"), out = dir.file("signed.pdf");

@@ -332,7 +332,7 @@ TEST_F(MalformedInput, UnusualButSoundDocumentsAreSigned) {
     });
 }
 
-// A FIFO would block the run and a device never ends: neither is opened, and a
+// A FIFO would block the run and /dev/zero never ends: neither is opened, and a
 // failed run removes no device or FIFO that its output path names.
 TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
     const std::string fifo = dir.file("fifo.pdf"), folder = dir.file("folder.pdf"), device = dir.file("device.pdf");
@@ -343,6 +343,8 @@ TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
     qstest::write_file(doc, classic());
     const std::string store_conf = dir.file("fifo-store.conf");
     qstest::write_file(store_conf, replaced(qstest::read_file(conf), qstest::fixture("signer.p12"), fifo));
+    const std::string zero_store_conf = dir.file("zero-store.conf");
+    qstest::write_file(zero_store_conf, replaced(qstest::read_file(conf), qstest::fixture("signer.p12"), "/dev/zero"));
     const std::string device_conf = dir.file("fifo-device.conf");
     qstest::write_file(device_conf, "certstore=PKCS11 SECURITY DEVICE\np11url=slot_0-id_01\nsignerpem=" + fifo +
                                         "\ncapem=" + fifo + "\nengine=" + fifo + "\nlibrary=" + fifo + "\n");
@@ -359,6 +361,10 @@ TEST_F(MalformedInput, FifosDevicesAndDirectoriesAreNeverOpened) {
         {"directory output", {"-i", doc, "-o", folder, "-z", conf}, "-1#The output path names no regular file"},
         {"FIFO key store", {"-i", doc, "-o", dir.file("out.pdf"), "-z", store_conf}, "-1#Not a regular file [File: "},
         {"FIFO certificates of a device", {"-i", doc, "-o", dir.file("out.pdf"), "-z", device_conf}, "-1#"},
+        {"endless key store", {"-i", doc, "-o", dir.file("out.pdf"), "-z", zero_store_conf},
+         "-1#Not a regular file [File: /dev/zero]"},
+        {"endless configuration", {"-i", doc, "-o", dir.file("out.pdf"), "-z", "/dev/zero"},
+         "-1#No configuration file found"},
         {"FIFO configuration", {"-i", doc, "-o", dir.file("out.pdf"), "-z", fifo}, "-1#No configuration file found"},
     };
     for (const auto &run : runs) {

@@ -166,8 +166,11 @@ bool read_config_lines(FILE *stream, std::vector<std::string> &lines, std::vecto
         const bool ends_line = !piece.empty() && (piece.back() == '\n' || piece.back() == '\r');
         // The piece before was cut only when this one goes on with its text,
         // not when it is just the line end that did not fit.
-        if (cut) cut->push_back(false);
-        if (cut && previous_full && piece != "\n" && piece != "\r" && piece != "\r\n") (*cut)[cut->size() - 2] = true;
+        if (cut) {
+            const bool only_line_end = piece == "\n" || piece == "\r" || piece == "\r\n";
+            if (previous_full && !only_line_end) cut->back() = true;
+            cut->push_back(false);
+        }
         previous_full = !ends_line && piece.size() == sizeof buffer - 1;
     }
     return std::ferror(stream) == 0;

@@ -19,10 +19,19 @@ constexpr const char *kInstallDir = "/usr/local/quillseal";
 
 using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
 
+// A text as it stands in a status line: every status is exactly one line, so
+// line ends in a message or a path become blanks (trailing ones are dropped).
+std::string on_one_line(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    for (char &ch : text)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    return text;
+}
+
 std::string fetch_message() {
     char buf[256];
     handle_error_message(buf, 0);
-    return buf;
+    return on_one_line(buf);
 }
 
 // The exit status a shell command ended with (-1 when it did not end normally).
@@ -51,9 +60,19 @@ bool same_file(const std::string &a, const std::string &b) {
     return same;
 }
 
-// Removes what a failed sign or addltv was writing; never the input itself.
+// True for a path that exists and is no regular file (a device, a FIFO, a directory).
+bool names_no_regular_file(const std::string &path) {
+    const int saved = errno;
+    struct stat info {};
+    const bool special = stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    errno = saved;
+    return special;
+}
+
+// Removes what a failed sign or addltv was writing; never the input itself,
+// and never a device or FIFO that the output path names.
 void remove_failed_output(const std::string &input, const std::string &output) {
-    if (output.empty() || same_file(input, output)) return;
+    if (output.empty() || same_file(input, output) || names_no_regular_file(output)) return;
     const int saved = errno;
     std::remove(output.c_str());
     errno = saved;
@@ -79,9 +98,11 @@ std::string derived_output(const Options &o) {
 
 void print_success(Command command, const std::string &input, const std::string &output) {
     if (command == Command::AddLtv)
-        std::printf("0#Document LTVed: input[%s] output[%s]\n", input.c_str(), output.c_str());
+        std::printf("0#Document LTVed: input[%s] output[%s]\n", on_one_line(input).c_str(),
+                    on_one_line(output).c_str());
     else
-        std::printf("0#Document signed: input[%s] output[%s]\n", input.c_str(), output.c_str());
+        std::printf("0#Document signed: input[%s] output[%s]\n", on_one_line(input).c_str(),
+                    on_one_line(output).c_str());
 }
 
 int run_single_file(const Options &o, SigningConfig *config) {
@@ -132,7 +153,7 @@ int run_directory(const Options &o) {
         return -1;
     }
     if (o.command == Command::Verify) {
-        std::printf("-1#Verification takes one PDF file, not a directory: %s\n", o.input.c_str());
+        std::printf("-1#Verification takes one PDF file, not a directory: %s\n", on_one_line(o.input).c_str());
         return -1;
     }
     if (o.output.empty()) {
@@ -153,7 +174,8 @@ int run_directory(const Options &o) {
         const std::string in = join_path(o.input, entry->d_name);
         const std::string out = join_path(o.output, entry->d_name);
         if (access(out.c_str(), F_OK) == 0) {
-            std::printf("0#Output document already exists: input[%s] output[%s]\n", in.c_str(), out.c_str());
+            std::printf("0#Output document already exists: input[%s] output[%s]\n", on_one_line(in).c_str(),
+                        on_one_line(out).c_str());
             continue;
         }
         status = sign_one_in_directory(o, in, out);
@@ -203,11 +225,16 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     const int rc = read_config(options.config.c_str(), &raw);
     ConfigPtr config(raw, &free_config);
     if (rc < 0) {
+        const std::string why = fetch_message();
         if (options.command != Command::Verify) {
-            std::printf("-1#No configuration file found or provided...\n");
+            // A file that was read but is incomplete or unusable is named by the
+            // library's own message; "not found" would send the user looking for it.
+            if (why.empty() || why.rfind("Error opening file", 0) == 0)
+                std::printf("-1#No configuration file found or provided...\n");
+            else
+                std::printf("-1#%s\n", why.c_str());
             return rc;
         }
-        fetch_message();
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
     errno = 0;

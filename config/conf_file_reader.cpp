@@ -106,22 +106,41 @@ std::string treated_value(const Key &key, std::string_view value) {
     }
 }
 
-void apply_line(std::string_view raw, SigningConfig *config) {
+// Values that name a file, a module, a device key or a service: cut short by
+// the line reader they would name some other one.
+bool names_a_resource(const Key &key) {
+    static const char *const kNames[] = {"certfile=", "tsacert=",  "sigimage=", "signerpem=",
+                                         "capem=",    "engine=",   "library=",  "tsaurl=",
+                                         "p11url=",   "cachedir=", "sigfont=",  "logfile="};
+    for (const char *name : kNames)
+        if (std::strcmp(key.name, name) == 0) return true;
+    return false;
+}
+
+// Applies one line piece. False, with the key in refused, when the piece was
+// cut by the line reader inside the value of a key that names a resource.
+bool apply_line(std::string_view raw, bool cut, SigningConfig *config, const char *&refused) {
     std::string line;
-    if (!prepared_line(raw, line)) return;
+    if (!prepared_line(raw, line)) return true;
     for (const Key &key : kKeys) {
         char *field = field_of(config, key);
         if (field && field[0] != '\0') continue;
         std::string_view value;
         if (!value_of(line, key.name, value)) continue;
+        // A cut piece has no line end, so a value found in it runs to the cut.
+        if (cut && names_a_resource(key)) {
+            refused = key.name;
+            return false;
+        }
         if (!field) {
             if (!qs::give_empty_certfile(config)) throw std::bad_alloc();
             field = config->certfile;
         }
         qs::copy_bounded(field, key.size, treated_value(key, value));
         if (key.treatment == Treatment::subfilter) validate_sub_filter(field);
-        if (key.treatment == Treatment::plain || key.treatment == Treatment::subfilter) return;
+        if (key.treatment == Treatment::plain || key.treatment == Treatment::subfilter) return true;
     }
+    return true;
 }
 
 }  // namespace
@@ -130,7 +149,7 @@ namespace qs {
 
 FilePtr open_config_file(const char *path) {
     struct stat info {};
-    if (!path || ::stat(path, &info) != 0 || S_ISDIR(info.st_mode)) return FilePtr();
+    if (!path || ::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return FilePtr();
     return open_file(path, "rb");
 }
 
@@ -138,9 +157,22 @@ std::string config_open_message(const char *path) {
     return format("Error opening file %s... Please provide a config file!", path ? path : "");
 }
 
-bool read_config_lines(FILE *stream, std::vector<std::string> &lines) {
+bool read_config_lines(FILE *stream, std::vector<std::string> &lines, std::vector<bool> *cut) {
     char buffer[kTextField];
-    while (lgets(buffer, sizeof buffer, stream)) lines.emplace_back(buffer);
+    bool previous_full = false;  // the piece before had no line end and filled the buffer
+    while (lgets(buffer, sizeof buffer, stream)) {
+        lines.emplace_back(buffer);
+        const std::string &piece = lines.back();
+        const bool ends_line = !piece.empty() && (piece.back() == '\n' || piece.back() == '\r');
+        // The piece before was cut only when this one goes on with its text,
+        // not when it is just the line end that did not fit.
+        if (cut) {
+            const bool only_line_end = piece == "\n" || piece == "\r" || piece == "\r\n";
+            if (previous_full && !only_line_end) cut->back() = true;
+            cut->push_back(false);
+        }
+        previous_full = !ends_line && piece.size() == sizeof buffer - 1;
+    }
     return std::ferror(stream) == 0;
 }
 
@@ -160,11 +192,21 @@ QS_API int read_conf_file(char *path, SigningConfig *config) {
         // being read leaves the record as it was.
         qs::FilePtr file = qs::open_config_file(name);
         std::vector<std::string> lines;
-        if (!file || !qs::read_config_lines(file.get(), lines)) {
+        std::vector<bool> cut;
+        if (!file || !qs::read_config_lines(file.get(), lines, &cut)) {
             qs::report(qs::config_open_message(name));
             return -1;
         }
-        for (const std::string &line : lines) apply_line(line, config);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const char *refused = nullptr;
+            if (!apply_line(lines[i], cut[i], config, refused)) {
+                // A cut path could name some other file, a cut URL some other service.
+                qs::report(qs::format("Error processing configuration file! The line of the entry %s is "
+                                      "longer than 255 bytes.",
+                                      refused));
+                return -1;
+            }
+        }
         return 0;
     });
 }

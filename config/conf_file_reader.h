@@ -10,15 +10,16 @@ namespace qs {
 
 constexpr const char *kDefaultConfFile = "/usr/local/quillseal/quillseal.conf";
 
-// Opens a configuration file for reading; a directory opens as nothing, like a
-// missing file.
+// Opens a configuration file for reading; anything but a regular file (a
+// directory, a FIFO, a device) opens as nothing, like a missing file.
 FilePtr open_config_file(const char *path);
 
 // The message for a configuration file that cannot be read.
 std::string config_open_message(const char *path);
 
 // Every line of the stream as the line reader cuts them (at most 255 bytes,
-// line ends kept). False when reading failed.
-bool read_config_lines(FILE *stream, std::vector<std::string> &lines);
+// line ends kept). With cut, each piece is marked true when the line it
+// belongs to goes on in the next piece. False when reading failed.
+bool read_config_lines(FILE *stream, std::vector<std::string> &lines, std::vector<bool> *cut = nullptr);
 
 }  // namespace qs

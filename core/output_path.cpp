@@ -21,4 +21,11 @@ int refuse_output_over_input(const char *input, const char *output) {
     return -1;
 }
 
+int refuse_output_that_is_no_file(const char *output) {
+    struct stat info {};
+    if (!output || stat(output, &info) != 0 || S_ISREG(info.st_mode)) return 0;
+    report(format("The output path names no regular file; choose another output path [File: %s]", output));
+    return -1;
+}
+
 }  // namespace qs

@@ -8,6 +8,7 @@
 
 #include "core/guard.h"
 #include "core/handles.h"
+#include "core/input_file.h"
 #include "core/output_path.h"
 #include "core/text.h"
 
@@ -115,15 +116,13 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
             return -1;
         }
         if (qs::refuse_output_over_input(input, output) < 0) return -1;
+        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
         if (open_password && open_password[0] != '\0')
             return sign_encrypt(input, output, location, reason, open_password, visible, title,
                                 author, subject, keywords, timestamp, certify, config);
 
-        qs::FilePtr in = qs::open_file(input, "rb");
-        if (!in) {
-            handle_fopen_error_message(input);
-            return -1;
-        }
+        qs::FilePtr in = qs::open_input_file(input);
+        if (!in) return -1;
         FILE *out = std::fopen(output, "w+b");
         if (!out) {
             handle_fopen_error_message(output);

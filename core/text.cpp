@@ -33,6 +33,11 @@ std::string format(const char *fmt, ...) {
     return out;
 }
 
+std::string shown(std::string_view value, std::size_t limit) {
+    if (value.size() <= limit) return std::string(value);
+    return std::string(value.substr(0, limit)) + "...";
+}
+
 std::string decimal(std::int64_t value) {
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, value);

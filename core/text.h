@@ -26,6 +26,10 @@ std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // Decimal text of a 64-bit number, independent of the locale.
 std::string decimal(std::int64_t value);
 
+// A value quoted in a message, cut to limit bytes with "..." after the cut, so
+// that the message around it still fits its 256-byte slot.
+std::string shown(std::string_view value, std::size_t limit = 40);
+
 // NUL-safe view of a caller's C text (a null pointer reads as empty).
 inline std::string_view view(const char *s) { return s ? std::string_view(s) : std::string_view(); }
 

@@ -13,6 +13,7 @@
 #include <quillseal/quillseal.h>
 
 #include "core/guard.h"
+#include "core/input_file.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "crypto/digest.h"
@@ -34,7 +35,8 @@ long file_length(std::FILE *file) {
 
 // Size of the file at path, or -1 when it cannot be opened.
 long size_of(const char *path) {
-    FilePtr file = open_file(path, "rb");
+    bool not_regular = false;
+    FilePtr file = open_regular_file(path, not_regular);
     return file ? file_length(file.get()) : -1;
 }
 
@@ -44,7 +46,7 @@ bool read_extra(const char *text, long &extra) {
     errno = 0;
     extra = std::strtol(text, nullptr, 10);
     if (errno == ERANGE || extra > kLargestExtra || extra < -kLargestExtra) {
-        report(format("The extrarange value %s is out of range.", text));
+        report(format("The extrarange value %s is out of range.", shown(text).c_str()));
         return false;
     }
     return true;
@@ -117,7 +119,8 @@ QS_API int calculate_byte_range(SigningConfig *config, int timestamp, int *N) {
         // The placeholder holds whole bytes: an odd count would let the digits run over its ">".
         size += size % 2;
         if (size <= 0 || size > INT_MAX) {
-            qs::report(qs::format("The extrarange value %s leaves no room for the signature.", config->extrarange));
+            qs::report(qs::format("The extrarange value %s leaves no room for the signature.",
+                                  qs::shown(config->extrarange).c_str()));
             return -1;
         }
         *N = static_cast<int>(size);

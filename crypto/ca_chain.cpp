@@ -4,6 +4,7 @@
 #include <quillseal/crypto.h>
 
 #include "core/guard.h"
+#include "core/input_file.h"
 #include "core/handles.h"
 
 extern "C" {
@@ -30,7 +31,9 @@ QS_API STACK_OF(X509) *loadca(const char *path) {
             diagnose("memory allocation failure\n", "");
             return nullptr;
         }
-        qs::BioPtr file(path && path[0] ? BIO_new_file(path, "r") : nullptr);
+        bool not_regular = false;
+        qs::FilePtr stream = path && path[0] ? qs::open_regular_file(path, not_regular) : qs::FilePtr();
+        qs::BioPtr file(stream ? BIO_new_fp(stream.get(), BIO_NOCLOSE) : nullptr);
         if (!file) {
             diagnose("error opening the file, %s\n", path ? path : "");
             return nullptr;

@@ -5,6 +5,7 @@
 #include <quillseal/crypto.h>
 
 #include "core/guard.h"
+#include "core/input_file.h"
 #include "crypto/key_store.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -32,7 +33,8 @@ int load_device_keys(SigningConfig *config, KeyMaterial &out) {
         return -1;
     }
     if (load_device_key(config, out) < 0) return -1;
-    FilePtr pem = open_file(config->signerpem, "r");
+    bool not_regular = false;
+    FilePtr pem = open_regular_file(config->signerpem, not_regular);
     out.cert.reset(pem ? PEM_read_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!out.cert) {
         report("Error: PEM_read_bio_X509() returned NULL cert...");

@@ -9,6 +9,7 @@
 #include <quillseal/core.h>
 
 #include "core/guard.h"
+#include "core/input_file.h"
 #include "core/openssl_errors.h"
 
 namespace qs {
@@ -17,11 +18,8 @@ namespace {
 constexpr const char *kParseFailure = "Unable to parse pkcs12; problem with key store or password";
 
 int read_whole_file(const char *path, std::string &bytes) {
-    FilePtr file = open_file(path ? path : "", "rb");
-    if (!file) {
-        handle_fopen_error_message(path ? path : "");
-        return -1;
-    }
+    FilePtr file = open_input_file(path ? path : "");
+    if (!file) return -1;
     char block[1 << 16];
     std::size_t got;
     while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) bytes.append(block, got);

@@ -14,6 +14,7 @@
 #include <quillseal/crypto.h>
 
 #include "core/guard.h"
+#include "core/input_file.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "crypto/key_store.h"
@@ -104,7 +105,8 @@ int read_pkcs12_certificate(int certfiledata, const char *certfile, const char *
 }
 
 int read_pem_certificate(const char *path, qs::X509Ptr &cert) {
-    qs::FilePtr file = qs::open_file(path ? path : "", "r");
+    bool not_regular = false;
+    qs::FilePtr file = qs::open_regular_file(path ? path : "", not_regular);
     cert.reset(file ? PEM_read_X509(file.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!cert) {
         ERR_clear_error();

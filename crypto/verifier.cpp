@@ -18,6 +18,7 @@
 #define POINTERHOLDER_TRANSITION 4
 #endif
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <openssl/err.h>
@@ -26,6 +27,7 @@
 
 #include "core/guard.h"
 #include "core/handles.h"
+#include "core/input_file.h"
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
@@ -158,6 +160,10 @@ int find_newest_signature(std::FILE *file, long range[4]) {
         pdf.setSuppressWarnings(true);
         pdf.processFile("signed document", file, false, "");
         found = first_signed_field(pdf, range);
+    } catch (const QPDFExc &e) {
+        // The detail alone: qpdf's full text opens with the reader's own name for the file.
+        report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
+        return -1;
     } catch (const std::exception &e) {
         report(std::string("The document cannot be read as a PDF: ") + e.what());
         return -1;
@@ -278,9 +284,14 @@ QS_API int verify_internal(const char *input, SigningConfig *) {
             qs::report("No document to verify was given.");
             return -1;
         }
-        qs::FilePtr file = qs::open_file(input, "rb");
+        bool not_regular = false;
+        qs::FilePtr file = qs::open_regular_file(input, not_regular);
         if (!file) {
-            handle_fopen_error_message(input);
+            // A FIFO is not waited on, a device not read without end.
+            if (not_regular)
+                qs::report("The document to verify is not a regular file.");
+            else
+                handle_fopen_error_message(input);
             return -1;
         }
         return qs::verify_signed_file(file.get());

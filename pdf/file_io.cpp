@@ -8,6 +8,7 @@
 #include <quillseal/pdf.h>
 
 #include "core/handles.h"
+#include "core/input_file.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ QS_API char *get_file_section(FILE *stream, long start, long end) {
 QS_API char *copy_file_to_buffer(const char *path, long *size) {
     if (size) *size = 0;
     if (!path) return nullptr;
-    qs::FilePtr file = qs::open_file(path, "rb");
+    bool not_regular = false;
+    qs::FilePtr file = qs::open_regular_file(path, not_regular);
     if (!file) return nullptr;
     const long length = getFileSize(file.get());
     if (length < 0) return nullptr;

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <sstream>
+
 #include <quillseal/quillseal.h>
 
 namespace clitest {
@@ -24,5 +27,40 @@ FakeJava::FakeJava(const qstest::TempDir &dir) : bin_(dir.file("bin")), log_(dir
 }
 
 std::string FakeJava::prefix() const { return "PATH=" + qstest::shell_quote(bin_) + ":\"$PATH\" "; }
+
+BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args) {
+    const std::string err = dir.file("stderr.txt");
+    std::string cmd =
+        "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 "
+        "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 timeout 60 " +
+        qstest::shell_quote(QS_CLI_PATH);
+    for (const auto &a : args) cmd += " " + qstest::shell_quote(a);
+    cmd += " 2>" + qstest::shell_quote(err);
+    const qstest::RunResult r = qstest::run_shell(cmd);
+    BoundedRun run;
+    run.status = r.status;
+    run.out = r.out;
+    run.err = qstest::read_file(err);
+    std::remove(err.c_str());
+    return run;
+}
+
+std::vector<std::string> output_lines(const std::string &out) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string check_signed_output(const std::string &path) {
+    const std::string quoted = qstest::shell_quote(path);
+    const qstest::RunResult sig = qstest::run_shell("pdfsig " + quoted + " 2>&1");
+    if (sig.out.find("Signature is Valid") == std::string::npos ||
+        sig.out.find("Total document signed") == std::string::npos)
+        return "pdfsig: " + sig.out;
+    const qstest::RunResult check = qstest::run_shell("qpdf --check " + quoted + " 2>&1");
+    if (check.status != 0) return "qpdf --check: " + check.out;
+    return "";
+}
 
 }  // namespace clitest

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "support/support.h"
 
@@ -22,5 +23,22 @@ public:
 private:
     std::string bin_, log_;
 };
+
+// One run of the program under a time bound, with sanitizer reports made fatal
+// (an instrumented build then ends with a signal instead of its own status).
+struct BoundedRun {
+    int status = -1;   // exit status; 124 after the time bound, -1 after a signal
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args);
+
+// The lines of a program's output.
+std::vector<std::string> output_lines(const std::string &out);
+
+// Checks a signed document with tools of others: pdfsig must call the
+// signature valid over the total document, and qpdf --check must pass.
+// Returns an empty text, or what failed.
+std::string check_signed_output(const std::string &path);
 
 }  // namespace clitest

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include <quillseal/pdf.h>
 
@@ -54,13 +54,15 @@ QS_API long copy_file_section(FILE *source, FILE *destination, long start, long 
     if (!source || !destination) return -1;
     const long before = std::ftell(destination);
     if (std::fseek(source, start, SEEK_SET) != 0) return -1;
-    std::vector<char> block(kBlock);
     long left = end - start;
+    // Sized to the span and left uninitialised: a small file pays for no more.
+    const std::size_t size = left > 0 && left < static_cast<long>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
+    std::unique_ptr<char[]> block(new char[size]);
     while (left > 0) {
-        const std::size_t want = left < static_cast<long>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
-        const std::size_t got = std::fread(block.data(), 1, want, source);
+        const std::size_t want = left < static_cast<long>(size) ? static_cast<std::size_t>(left) : size;
+        const std::size_t got = std::fread(block.get(), 1, want, source);
         if (got == 0) return -1;
-        if (std::fwrite(block.data(), 1, got, destination) != got) return -1;
+        if (std::fwrite(block.get(), 1, got, destination) != got) return -1;
         left -= static_cast<long>(got);
     }
     return before;

@@ -17,7 +17,8 @@ namespace qs {
 namespace {
 
 constexpr std::size_t kDigestBuffer = 512;
-constexpr std::size_t kBlock = 4u << 20;
+// Blocks small enough to stay in the processor cache between the read and the hash.
+constexpr std::size_t kBlock = 256u << 10;
 
 const EVP_MD *digest_by_name(const char *name) {
     const EVP_MD *md = name ? EVP_get_digestbyname(name) : nullptr;

@@ -24,7 +24,8 @@ enum class KernelCopy { Done, Failed, Unsupported };
 // both streams are left positioned after their span. Unsupported (nothing
 // copied) where the kernel cannot copy between these two files.
 KernelCopy copy_in_kernel(FILE *source, FILE *destination, long start, long length) {
-    if (std::fflush(destination) != 0) return KernelCopy::Failed;
+    // Both streams hand what they buffer to their files first.
+    if (std::fseek(source, start, SEEK_SET) != 0 || std::fflush(destination) != 0) return KernelCopy::Failed;
     const off_t at = ftello(destination);
     if (at < 0) return KernelCopy::Unsupported;
     off_t from = start, to = at;

@@ -78,6 +78,16 @@ TEST(FileIo, SpansAndSizes) {
         EXPECT_EQ(qstest::read_file(path).substr(0, 1024 * 1024 + 202), "<" + data.substr(100, 1024 * 1024 + 200) + ">") << mode;
     }
 
+    // What a source stream still buffers is copied too.
+    std::FILE *pending = std::fopen(dir.file("pending").c_str(), "w+b");
+    std::FILE *to = std::fopen(dir.file("from-pending").c_str(), "w+b");
+    ASSERT_TRUE(pending && to);
+    std::fputs("not yet on disk", pending);
+    EXPECT_EQ(copy_file_section(pending, to, 4, 15), 0);
+    std::fclose(pending);
+    std::fclose(to);
+    EXPECT_EQ(qstest::read_file(dir.file("from-pending")), "yet on disk");
+
     long size = -1;
     char *whole = copy_file_to_buffer(dir.file("data.bin").c_str(), &size);
     ASSERT_NE(whole, nullptr);

@@ -33,14 +33,15 @@ EvpMdCtxPtr start_digest(const EVP_MD *md) {
 }
 
 // A read block no larger than the signed bytes need, left uninitialised: a
-// small document should not pay for clearing megabytes it never reads.
+// small document pays for no memory it never reads.
 struct Block {
     std::unique_ptr<unsigned char[]> bytes;
     std::size_t size;
 };
 
 Block read_block(long needed) {
-    const std::size_t size = needed < static_cast<long>(kBlock) ? static_cast<std::size_t>(needed > 0 ? needed : 1) : kBlock;
+    const std::size_t size =
+        needed < static_cast<long>(kBlock) ? static_cast<std::size_t>(needed > 0 ? needed : 1) : kBlock;
     return Block{std::unique_ptr<unsigned char[]>(new unsigned char[size]), size};
 }
 

@@ -12,9 +12,17 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQS_BUILD_TESTS=OFF >/dev/
 cmake --build build-bench -j"$(nproc)" >/dev/null
 qs=$root/build-bench/quillseal
 
-work=${1:-$(mktemp -d /tmp/qs-bench-XXXXXX)}
-mkdir -p "$work"; cd "$work"
-trap 'rm -rf "$work"/docs "$work"/signed "$work"/*.pdf "$work"/dir.out "$work"/time.out' EXIT
+# A work folder given is kept with its key store for the next run, and only what
+# this script makes in it is removed; a temporary one goes entirely.
+if [ $# -ge 1 ]; then
+    work=$1; mkdir -p "$work"; work=$(cd "$work" && pwd)
+    trap 'rm -rf "$work"/bench-docs "$work"/bench-signed "$work"/doc-*.pdf "$work"/out-*.pdf \
+        "$work"/copy.pdf "$work"/small.pdf "$work"/dir.out "$work"/time.out' EXIT
+else
+    work=$(mktemp -d /tmp/qs-bench-XXXXXX)
+    trap 'rm -rf "$work"' EXIT
+fi
+cd "$work"
 
 # Key store and configuration.
 if [ ! -f bench.p12 ]; then
@@ -72,12 +80,12 @@ done
 
 # Directory route: 200 small documents into an empty output directory, best of 3.
 bash "$root/bench/make_pdf.sh" small.pdf 10240
-rm -rf docs; mkdir -p docs
-for i in $(seq -w 1 200); do cp small.pdf "docs/doc$i.pdf"; done
+rm -rf bench-docs; mkdir -p bench-docs
+for i in $(seq -w 1 200); do cp small.pdf "bench-docs/doc$i.pdf"; done
 best_dir=999999999
 for _ in 1 2 3; do
-    rm -rf signed; mkdir signed
-    now_us; t0=$us; "$qs" -i docs -o signed -z bench.conf > dir.out; now_us
+    rm -rf bench-signed; mkdir bench-signed
+    now_us; t0=$us; "$qs" -i bench-docs -o bench-signed -z bench.conf > dir.out; now_us
     if [ $((us - t0)) -lt "$best_dir" ]; then best_dir=$((us - t0)); fi
     ok=$(grep -c '^0#Document signed' dir.out || true)
     if [ "$ok" -ne 200 ]; then echo "directory route: only $ok of 200 documents signed"; invalid=1; fi

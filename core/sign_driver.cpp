@@ -11,6 +11,8 @@
 #include "core/input_file.h"
 #include "core/output_path.h"
 #include "core/text.h"
+#include "crypto/byte_range.h"
+#include "crypto/key_store.h"
 
 namespace {
 
@@ -28,11 +30,19 @@ struct SignatureImage {
     qs::MallocPtr<unsigned char> rgb, alpha;
 };
 
-int read_signer(SigningConfig *config, SignerText &signer) {
-    int rc = get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
-                                     config->signerpem, config->certstore, signer.subject,
-                                     signer.serial);
-    if (rc < 0) return rc;
+// A PKCS#12 store is loaded once per document: the subject and serial are
+// read from the material that later signs. A device's certificate comes from
+// its signer PEM file; its key is reached through the engine when signing.
+int read_signer(SigningConfig *config, qs::KeyMaterial &keys, SignerText &signer) {
+    if (qs::is_device_store(*config)) {
+        const int rc = get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
+                                               config->signerpem, config->certstore, signer.subject,
+                                               signer.serial);
+        if (rc < 0) return rc;
+    } else {
+        if (qs::load_signer_keys(config, keys, "Error in BIO_write()...") < 0) return -1;
+        get_x509_subject_and_sn_from_openssl_cert(keys.cert.get(), signer.subject, signer.serial);
+    }
     return get_x509_subject_name(signer.subject, signer.name);
 }
 
@@ -68,8 +78,9 @@ int run_sign_io(FILE *input, FILE *output, const char *location, const char *rea
     qs::copy_field(reason_copy, qs::view(reason));
     if (config->appname[0] == '\0') qs::copy_field(config->appname, qs::format("Quillseal %s", kVersion));
 
+    qs::KeyMaterial keys;  // released when this document is done
     SignerText signer;
-    if (int rc = read_signer(config, signer); rc < 0) return rc;
+    if (int rc = read_signer(config, keys, signer); rc < 0) return rc;
 
     SignatureImage picture;
     if (image && read_image(config, picture) < 0) return -1;
@@ -83,7 +94,7 @@ int run_sign_io(FILE *input, FILE *output, const char *location, const char *rea
     const long b = a + N + 2;
 
     if (copy_and_append(input, output, update.get(), length) < 0) return -1;
-    return update_contents(config, output, a, b, c, N, timestamp);
+    return qs::fill_placeholder(config, output, a, b, c, N, timestamp, keys.key ? &keys : nullptr);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/input_file.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "crypto/cms_signer.h"
 #include "crypto/digest.h"
 #include "crypto/key_store.h"
 
@@ -87,6 +88,21 @@ int write_signature_text(std::FILE *file, long a, long b, std::string_view hex) 
         return -1;
     }
     return 0;
+}
+
+int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                     int timestamp, KeyMaterial *keys) {
+    if (b != a + N + 2 || check_placeholder(output, a, b, c) < 0) {
+        report("The signature placeholder is not where the byte range says...");
+        return -1;
+    }
+    std::vector<unsigned char> digest;
+    if (digest_ranges(config->hashalgo, output, a, b, c, digest) < 0) return -1;
+    char *raw = nullptr;
+    const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, keys, &raw);
+    MallocPtr<char> signature(raw);
+    if (rc < 0) return rc;
+    return write_signature_text(output, a, b, signature.get());
 }
 
 }  // namespace qs
@@ -193,17 +209,7 @@ QS_API int update_contents(SigningConfig *config, FILE *output, long a, long b, 
             qs::report("Missing configuration or output file.");
             return -1;
         }
-        if (b != a + N + 2 || qs::check_placeholder(output, a, b, c) < 0) {
-            qs::report("The signature placeholder is not where the byte range says...");
-            return -1;
-        }
-        std::vector<unsigned char> digest;
-        if (qs::digest_ranges(config->hashalgo, output, a, b, c, digest) < 0) return -1;
-        char *raw = nullptr;
-        const int rc = sign_bytes(config, digest.data(), static_cast<int>(digest.size()), timestamp, &raw);
-        qs::MallocPtr<char> signature(raw);
-        if (rc < 0) return rc;
-        return qs::write_signature_text(output, a, b, signature.get());
+        return qs::fill_placeholder(config, output, a, b, c, N, timestamp, nullptr);
     });
 }
 

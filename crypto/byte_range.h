@@ -4,7 +4,17 @@
 #include <cstdio>
 #include <string_view>
 
+#include <quillseal/config.h>
+
+#include "crypto/key_store.h"
+
 namespace qs {
+
+// Hashes the signed ranges of output, signs the digest and writes the hex
+// text into the placeholder. keys: the signer's material already loaded for
+// this document, or null to load it from the configured store.
+int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                     int timestamp, KeyMaterial *keys);
 
 // The fit test and the write: the text fits when it is at most b - a - 2
 // digits long; it is then written from a + 1 and the file flushed. A text

@@ -14,6 +14,7 @@
 #include "core/handles.h"
 #include "core/openssl_errors.h"
 #include "core/text.h"
+#include "crypto/cms_signer.h"
 #include "crypto/hex.h"
 #include "crypto/key_store.h"
 #include "crypto/object_ids.h"
@@ -28,16 +29,6 @@ constexpr const char *kCadesFilter = "/ETSI.CAdES.detached";
 constexpr const char *kRsaFilter = "/adbe.x509.rsa.sha1";
 
 enum class Layout { Encapsulated, Detached, Refused };
-
-int load_keys(SigningConfig *config, KeyMaterial &keys) {
-    if (std::strcmp(config->certstore, kPkcs11Device) == 0) return load_device_keys(config, keys);
-    Pkcs12Source source;
-    source.certfiledata = config->certfiledata;
-    source.certfile = config->certfile;
-    source.certpasswd = config->certpasswd;
-    source.buffer_message = "Error in BIO_write()....";
-    return load_pkcs12(source, keys);
-}
 
 Layout choose_layout(const SigningConfig &config) {
     const std::string hash = config.hashalgo, filter = config.subfilter;
@@ -116,10 +107,7 @@ int encode_hex(CMS_ContentInfo *cms, char **signature) {
 }
 
 int build_signature(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
-                    char **signature) {
-    register_signature_oids();
-    KeyMaterial keys;
-    if (load_keys(config, keys) < 0) return -1;
+                    KeyMaterial &keys, char **signature) {
     BioPtr data(BIO_new(BIO_s_mem()));
     if (!data || !digest || length <= 0 || BIO_write(data.get(), digest, length) != length) {
         report("Error in BIO_write()...");
@@ -137,6 +125,23 @@ int build_signature(SigningConfig *config, const unsigned char *digest, int leng
 }
 
 }  // namespace
+
+int sign_digest(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
+                KeyMaterial *keys, char **signature) {
+    register_signature_oids();
+    KeyMaterial loaded;
+    if (!keys) {
+        if (load_signer_keys(config, loaded) < 0) {
+            ERR_clear_error();
+            return -1;
+        }
+        keys = &loaded;
+    }
+    const int rc = build_signature(config, digest, length, timestamp, *keys, signature);
+    ERR_clear_error();
+    return rc;
+}
+
 }  // namespace qs
 
 extern "C" {
@@ -149,9 +154,7 @@ QS_API int sign_bytes(SigningConfig *config, const unsigned char *digest, int di
             return -1;
         }
         *signature = nullptr;
-        const int rc = qs::build_signature(config, digest, digest_length, timestamp, signature);
-        ERR_clear_error();
-        return rc;
+        return qs::sign_digest(config, digest, digest_length, timestamp, nullptr, signature);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <openssl/evp.h>
 
@@ -16,7 +17,8 @@ namespace qs {
 namespace {
 
 constexpr std::size_t kDigestBuffer = 512;
-constexpr std::size_t kBlock = 4u << 20;
+// Blocks small enough to stay in the processor cache between the read and the hash.
+constexpr std::size_t kBlock = 256u << 10;
 
 const EVP_MD *digest_by_name(const char *name) {
     const EVP_MD *md = name ? EVP_get_digestbyname(name) : nullptr;
@@ -30,17 +32,29 @@ EvpMdCtxPtr start_digest(const EVP_MD *md) {
     return ctx;
 }
 
+// A read block no larger than the signed bytes need, left uninitialised: a
+// small document pays for no memory it never reads.
+struct Block {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t size;
+};
+
+Block read_block(long needed) {
+    const std::size_t size =
+        needed < static_cast<long>(kBlock) ? static_cast<std::size_t>(needed > 0 ? needed : 1) : kBlock;
+    return Block{std::unique_ptr<unsigned char[]>(new unsigned char[size]), size};
+}
+
 // Feeds length bytes from offset start of the file into the digest.
-bool digest_span(EVP_MD_CTX *ctx, std::FILE *file, long start, long length,
-                 std::vector<unsigned char> &block) {
+bool digest_span(EVP_MD_CTX *ctx, std::FILE *file, long start, long length, Block &block) {
     if (length == 0) return true;
     if (std::fseek(file, start, SEEK_SET) != 0) return false;
     while (length > 0) {
         const std::size_t want =
-            length < static_cast<long>(block.size()) ? static_cast<std::size_t>(length) : block.size();
-        const std::size_t got = std::fread(block.data(), 1, want, file);
+            length < static_cast<long>(block.size) ? static_cast<std::size_t>(length) : block.size;
+        const std::size_t got = std::fread(block.bytes.get(), 1, want, file);
         if (got != want) return false;
-        if (EVP_DigestUpdate(ctx, block.data(), got) != 1) return false;
+        if (EVP_DigestUpdate(ctx, block.bytes.get(), got) != 1) return false;
         length -= static_cast<long>(got);
     }
     return true;
@@ -57,7 +71,7 @@ int digest_ranges(const char *name, std::FILE *file, long a, long b, long c,
         report_openssl("Error computing the document digest...");
         return -1;
     }
-    std::vector<unsigned char> block(kBlock);
+    Block block = read_block(a > c ? a : c);
     if (!digest_span(ctx.get(), file, 0, a, block) || !digest_span(ctx.get(), file, b, c, block)) {
         report("Error reading the signed byte ranges of the file...");
         return -1;

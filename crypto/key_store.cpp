@@ -108,4 +108,16 @@ int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
     return 0;
 }
 
+bool is_device_store(const SigningConfig &config) { return std::strcmp(config.certstore, kPkcs11Device) == 0; }
+
+int load_signer_keys(SigningConfig *config, KeyMaterial &out, const char *buffer_message) {
+    if (is_device_store(*config)) return load_device_keys(config, out);
+    Pkcs12Source source;
+    source.certfiledata = config->certfiledata;
+    source.certfile = config->certfile;
+    source.certpasswd = config->certpasswd;
+    source.buffer_message = buffer_message;
+    return load_pkcs12(source, out);
+}
+
 }  // namespace qs

@@ -38,4 +38,12 @@ int read_store_bytes(const Pkcs12Source &source, std::string &bytes);
 // signerpem, chain from capem.
 int load_device_keys(SigningConfig *config, KeyMaterial &out);
 
+bool is_device_store(const SigningConfig &config);
+
+// The signer's key material from the store the configuration names: the
+// PKCS#12 store (buffer_message words bytes that cannot be buffered) or the
+// PKCS#11 device. Reports and returns -1 on failure.
+int load_signer_keys(SigningConfig *config, KeyMaterial &out,
+                     const char *buffer_message = "Error in BIO_write()....");
+
 }  // namespace qs

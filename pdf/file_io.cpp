@@ -1,9 +1,13 @@
 // Byte-level helpers on caller-opened streams: lines with any end-of-line
-// convention, file size, and spans copied or read in large blocks.
+// convention, file size, and spans copied (by the kernel where it can) or
+// read in large blocks.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include <quillseal/pdf.h>
 
@@ -13,6 +17,50 @@
 namespace {
 
 constexpr std::size_t kBlock = 1 << 20;
+
+enum class KernelCopy { Done, Failed, Unsupported };
+
+// Copies length bytes from offset start of source to the current position of
+// destination inside the kernel, without passing them through this process;
+// both streams are left positioned after their span. Unsupported (nothing
+// copied) where the kernel cannot copy between these two files.
+KernelCopy copy_in_kernel(FILE *source, FILE *destination, long start, long length) {
+    // Both streams hand what they buffer to their files first.
+    if (std::fseek(source, start, SEEK_SET) != 0 || std::fflush(destination) != 0) return KernelCopy::Failed;
+    const off_t at = ftello(destination);
+    if (at < 0) return KernelCopy::Unsupported;
+    off_t from = start, to = at;
+    long left = length;
+    while (left > 0) {
+        const ssize_t moved = copy_file_range(fileno(source), &from, fileno(destination), &to,
+                                              static_cast<std::size_t>(left), 0);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved < 0 && left == length &&
+            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF))
+            return KernelCopy::Unsupported;
+        if (moved <= 0) return KernelCopy::Failed;  // an error, or the source ends early
+        left -= static_cast<long>(moved);
+    }
+    if (fseeko(destination, to, SEEK_SET) != 0 || fseeko(source, from, SEEK_SET) != 0) return KernelCopy::Failed;
+    return KernelCopy::Done;
+}
+
+// The same copy through a block of this process's memory.
+bool copy_in_blocks(FILE *source, FILE *destination, long start, long length) {
+    if (std::fseek(source, start, SEEK_SET) != 0) return false;
+    long left = length;
+    // Sized to the span and left uninitialised: a small file pays for no more.
+    const std::size_t size = left > 0 && left < static_cast<long>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
+    std::unique_ptr<char[]> block(new char[size]);
+    while (left > 0) {
+        const std::size_t want = left < static_cast<long>(size) ? static_cast<std::size_t>(left) : size;
+        const std::size_t got = std::fread(block.get(), 1, want, source);
+        if (got == 0) return false;
+        if (std::fwrite(block.get(), 1, got, destination) != got) return false;
+        left -= static_cast<long>(got);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -54,17 +102,15 @@ QS_API long getFileSize(FILE *stream) {
 QS_API long copy_file_section(FILE *source, FILE *destination, long start, long end) {
     if (!source || !destination) return -1;
     const long before = std::ftell(destination);
-    if (std::fseek(source, start, SEEK_SET) != 0) return -1;
-    std::vector<char> block(kBlock);
-    long left = end - start;
-    while (left > 0) {
-        const std::size_t want = left < static_cast<long>(kBlock) ? static_cast<std::size_t>(left) : kBlock;
-        const std::size_t got = std::fread(block.data(), 1, want, source);
-        if (got == 0) return -1;
-        if (std::fwrite(block.data(), 1, got, destination) != got) return -1;
-        left -= static_cast<long>(got);
+    if (start < 0) return -1;
+    const long length = end - start;
+    if (length <= 0) return std::fseek(source, start, SEEK_SET) == 0 ? before : -1;
+    switch (copy_in_kernel(source, destination, start, length)) {
+        case KernelCopy::Done: return before;
+        case KernelCopy::Failed: return -1;
+        case KernelCopy::Unsupported: break;
     }
-    return before;
+    return copy_in_blocks(source, destination, start, length) ? before : -1;
 }
 
 QS_API char *get_file_section(FILE *stream, long start, long end) {

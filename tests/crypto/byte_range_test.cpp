@@ -141,6 +141,23 @@ TEST(UpdateContents, SignatureOverTheTwoRangesVerifies) {
     }
 }
 
+// The one-shot driver reads the key store once and hands the material down:
+// signing with it must not reach for the store again.
+TEST(UpdateContents, MaterialLoadedOnceSignsWithoutTheStore) {
+    qstest::TempDir dir;
+    const Synthetic s = make_synthetic(dir, 5000);
+    Config config = pkcs12_config();
+    qs::KeyMaterial keys;
+    ASSERT_EQ(qs::load_signer_keys(config.get(), keys), 0) << message();
+    set_certfile(config.get(), dir.file("gone.p12"));
+    FILE *f = std::fopen(s.path.c_str(), "r+b");
+    EXPECT_EQ(qs::fill_placeholder(config.get(), f, s.a, s.b, s.c, s.n, 0, &keys), 0) << message();
+    std::fclose(f);
+    EXPECT_NE(qstest::read_file(s.path).substr(static_cast<size_t>(s.a) + 1, 4), "0000");
+    EXPECT_EQ(fill(config.get(), make_synthetic(dir, 5000)), -1);
+    EXPECT_NE(message().find("gone.p12"), std::string::npos);
+}
+
 TEST(UpdateContents, TooSmallPlaceholderGivesAdviceAndLeavesTheFile) {
     qstest::TempDir dir;
     const Synthetic s = make_synthetic(dir, 1000);

@@ -63,6 +63,31 @@ TEST(FileIo, SpansAndSizes) {
     std::fclose(out);
     EXPECT_EQ(qstest::read_file(dir.file("copy")), "head" + data);
 
+    // A middle span lands at the destination's position and writing goes on after
+    // it, whether the kernel copies (a new file) or the blocks do (an appending one);
+    // a span past the source's end fails.
+    for (const char *mode : {"w+b", "a+b"}) {
+        const std::string path = dir.file(std::string("span-") + mode[0]);
+        std::FILE *to = std::fopen(path.c_str(), mode);
+        ASSERT_NE(to, nullptr);
+        std::fputs("<", to);
+        EXPECT_EQ(copy_file_section(f.get(), to, 100, 1024 * 1024 + 300), 1) << mode;
+        std::fputs(">", to);
+        EXPECT_EQ(copy_file_section(f.get(), to, static_cast<long>(data.size()) - 5, static_cast<long>(data.size()) + 5), -1);
+        std::fclose(to);
+        EXPECT_EQ(qstest::read_file(path).substr(0, 1024 * 1024 + 202), "<" + data.substr(100, 1024 * 1024 + 200) + ">") << mode;
+    }
+
+    // What a source stream still buffers is copied too.
+    std::FILE *pending = std::fopen(dir.file("pending").c_str(), "w+b");
+    std::FILE *to = std::fopen(dir.file("from-pending").c_str(), "w+b");
+    ASSERT_TRUE(pending && to);
+    std::fputs("not yet on disk", pending);
+    EXPECT_EQ(copy_file_section(pending, to, 4, 15), 0);
+    std::fclose(pending);
+    std::fclose(to);
+    EXPECT_EQ(qstest::read_file(dir.file("from-pending")), "yet on disk");
+
     long size = -1;
     char *whole = copy_file_to_buffer(dir.file("data.bin").c_str(), &size);
     ASSERT_NE(whole, nullptr);

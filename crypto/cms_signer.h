@@ -1,0 +1,17 @@
+// Building the CMS signature over a digest of the signed ranges.
+#pragma once
+
+#include <quillseal/config.h>
+
+#include "crypto/key_store.h"
+
+namespace qs {
+
+// Signs digest with keys the caller already loaded for this document, or,
+// when keys is null, with the key material loaded afresh from the configured
+// store (and released before returning). On success *signature is a new
+// malloc'd lowercase hex text of the DER SignedData.
+int sign_digest(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
+                KeyMaterial *keys, char **signature);
+
+}  // namespace qs

@@ -62,9 +62,10 @@ QS_API void handle_debug_message(SigningConfig *config, const char *text) {
     std::string line = std::string(stamp) + " [core]: " + (text ? text : "");
     if (line.size() > qs::kTextField - 2) line.resize(qs::kTextField - 2);
     line += '\n';
-    qs::FilePtr log = qs::open_file(config->logfile, "a+");
-    if (!log) return;
-    std::fputs(line.c_str(), log.get());
+    // Logging never disturbs errno, which the front ends read after a failed operation.
+    const int saved = errno;
+    if (qs::FilePtr log = qs::open_file(config->logfile, "a+")) std::fputs(line.c_str(), log.get());
+    errno = saved;
 }
 
 QS_API int quillseal_version(char *out) {

@@ -139,12 +139,15 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
             handle_fopen_error_message(output);
             return -1;
         }
+        handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
         int rc = sign_io(in.get(), out, location, reason, visible, title, author, subject,
                          keywords, timestamp, certify, config);
         in.reset();
         const bool closed = std::fclose(out) == 0;
         if (rc < 0 || !closed) std::remove(output);
-        return closed ? rc : -1;
+        if (!closed) rc = -1;
+        handle_debug_message(config, rc == 0 ? "Document signed" : qs::format("Signing failed with %d", rc).c_str());
+        return rc;
     });
 }
 

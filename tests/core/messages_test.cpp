@@ -102,8 +102,9 @@ TEST(DebugLog, UnopenableLogFileIsIgnored) {
     SigningConfig config{};
     std::strcpy(config.debug, "on");
     std::strcpy(config.logfile, "/no/such/dir/quillseal.log");
+    errno = 0;
     handle_debug_message(&config, "dropped");
-    SUCCEED();
+    EXPECT_EQ(errno, 0);  // a front end would otherwise print the errno form of a failure
 }
 
 TEST(Version, StartsWithTheVersionAndFitsTheBuffer) {

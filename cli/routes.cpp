@@ -178,6 +178,7 @@ int run_directory(const Options &o) {
                         on_one_line(out).c_str());
             continue;
         }
+        errno = 0;  // the existence test above leaves ENOENT behind
         status = sign_one_in_directory(o, in, out);
         if (status == 0) {
             print_success(o.command, in, out);

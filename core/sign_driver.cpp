@@ -1,5 +1,6 @@
 // The one-shot signing driver: configuration, prepare the update, copy the
 // input and append the update, then hash, sign and fill the placeholder.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,17 +56,33 @@ int read_image(SigningConfig *config, SignatureImage &image) {
 }
 
 // Copies the whole input to the output and appends the update after it.
+// A failure here is reported as well, so that the front end never shows the
+// text of an earlier operation; the system error, when set, follows the report.
 int copy_and_append(FILE *input, FILE *output, const char *update, long length) {
     const long size = getFileSize(input);
-    if (size < 0 || copy_file_section(input, output, 0, size) < 0) return -1;
-    if (std::fwrite(update, 1, static_cast<size_t>(length), output) != static_cast<size_t>(length)) return -1;
-    return std::fflush(output) == 0 ? 0 : -1;
+    if (size < 0 || copy_file_section(input, output, 0, size) < 0) {
+        const int saved = errno;
+        qs::report("Error copying the input document into the output file.");
+        errno = saved;
+        return -1;
+    }
+    if (std::fwrite(update, 1, static_cast<size_t>(length), output) != static_cast<size_t>(length) ||
+        std::fflush(output) != 0) {
+        const int saved = errno;
+        qs::report("Error writing the signature update to the output file.");
+        errno = saved;
+        return -1;
+    }
+    return 0;
 }
 
 int run_sign_io(FILE *input, FILE *output, const char *location, const char *reason, int visible,
                 const char *title, const char *author, const char *subject, const char *keywords,
                 int timestamp, int certify, SigningConfig *config) {
-    if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) return -1;
+    if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
+        qs::report("The input or output file cannot be positioned.");
+        return -1;
+    }
 
     if (std::strcmp(config->sigpage, "*") == 0) qs::copy_field(config->sigpage, kEveryPage);
     const int page = std::atoi(config->sigpage);

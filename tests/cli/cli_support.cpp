@@ -10,12 +10,7 @@
 namespace clitest {
 
 std::string write_config(const qstest::TempDir &dir, const std::string &store, const std::string &extra) {
-    char stored[513];
-    encrypt_password(qstest::kStorePassword, stored);
-    const std::string path = dir.file("quillseal.conf");
-    qstest::write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + qstest::fixture(store) +
-                                 "\ncertpasswd=" + stored + "\n" + extra);
-    return path;
+    return qstest::write_signing_config(dir, store, extra);
 }
 
 FakeJava::FakeJava(const qstest::TempDir &dir) : bin_(dir.file("bin")), log_(dir.file("java-args.log")) {

@@ -59,12 +59,7 @@ inline std::string base64_of(const std::string &path, bool one_line) {
 // A key=value configuration for a fixture key store, password stored encrypted.
 inline std::string write_conf(const qstest::TempDir &dir, const std::string &extra,
                               const std::string &store = "signer.p12") {
-    char stored[600];
-    encrypt_password(qstest::kStorePassword, stored);
-    const std::string path = dir.file("q.conf");
-    qstest::write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + qstest::fixture(store) +
-                                 "\ncertpasswd=" + stored + "\n" + extra);
-    return path;
+    return qstest::write_signing_config(dir, store, extra, "q.conf");
 }
 
 }  // namespace cryptotest

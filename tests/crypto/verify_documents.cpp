@@ -32,21 +32,7 @@ HandSigned placeholder_document(int digits) {
             std::string(static_cast<std::size_t>(digits), '0') + "> " + kRangeKey + padded(0) +
             " " + padded(0) + " " + padded(0) + " " + padded(0) + "] /M (D:20240101120000Z) >>",
     };
-    std::string file = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n";
-    std::vector<long> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(static_cast<long>(file.size()));
-        file += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const long xref = static_cast<long>(file.size());
-    file += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (long offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010ld 00000 n \n", offset);
-        file += line;
-    }
-    file += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-            std::to_string(xref) + "\n%%EOF\n";
+    std::string file = make_pdf(objects);
 
     HandSigned doc;
     doc.bytes = file;

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include <quillseal/quillseal.h>
+
 namespace qstest {
 
 std::string fixture(const std::string &name) { return std::string(QS_FIXTURES_DIR) + "/" + name; }
@@ -34,6 +36,35 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() { std::system(("rm -rf " + shell_quote(path_)).c_str()); }
+
+std::string make_pdf(const std::vector<std::string> &objects, const std::string &trailer_extra) {
+    std::string pdf = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n";
+    std::vector<long> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(static_cast<long>(pdf.size()));
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const long xref = static_cast<long>(pdf.size());
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f\r\n";
+    for (long offset : offsets) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010ld 00000 n\r\n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " + trailer_extra +
+           " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::string write_signing_config(const TempDir &dir, const std::string &store, const std::string &extra,
+                                 const std::string &name) {
+    char stored[600];
+    encrypt_password(kStorePassword, stored);
+    const std::string path = dir.file(name);
+    write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + fixture(store) + "\ncertpasswd=" + stored +
+                         "\n" + extra);
+    return path;
+}
 
 std::string shell_quote(const std::string &word) {
     std::string q = "'";

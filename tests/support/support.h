@@ -30,6 +30,15 @@ private:
     std::string path_;
 };
 
+// A classic PDF whose object i+1 has body objects[i]; the trailer gets /Size,
+// /Root 1 0 R and the extra text.
+std::string make_pdf(const std::vector<std::string> &objects, const std::string &trailer_extra = "");
+
+// A key=value configuration (file `name` in dir) for a fixture PKCS#12 key store,
+// its password stored encrypted, followed by the extra lines.
+std::string write_signing_config(const TempDir &dir, const std::string &store = "signer.p12",
+                                 const std::string &extra = "", const std::string &name = "quillseal.conf");
+
 struct RunResult {
     int status = -1;   // exit status, or -1 when the program did not exit normally
     std::string out;   // standard output

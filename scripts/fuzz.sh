@@ -14,7 +14,7 @@ for target in conf_file json_config file_tail signature_update verify; do
     mkdir -p "$work/$target"
     cp -r tests/fuzz/corpus/$target/. "$work/$target/"
     echo "fuzz_$target: ${seconds}s"
-    # A fixed seed keeps the run repeatable: what passed here passes in CI.
+    # A fixed seed makes runs repeatable from one machine to the next.
     if ! ASAN_OPTIONS=detect_leaks=1 ./build-fuzz/tests/fuzz/fuzz_$target -seed=1 -max_total_time="$seconds" \
             -max_len=65536 -timeout=20 -rss_limit_mb=2048 -print_final_stats=0 \
             -artifact_prefix="$work/" "$work/$target" >"$work/$target.log" 2>&1; then

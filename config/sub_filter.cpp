@@ -9,12 +9,12 @@ extern "C" {
 
 QS_API int validate_sub_filter(char *subfilter) {
     if (!subfilter) return 0;
-    static const char *const known[] = {"adbe.pkcs7.sha1", "adbe.pkcs7.detached", "adbe.x509.rsa.sha1"};
-    const char *chosen = "adbe.pkcs7.detached";
+    static const char *const known[] = {"/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1"};
+    const char *chosen = "/adbe.pkcs7.detached";
+    // Compared without the slash that the stored form carries.
     for (const char *name : known)
-        if (std::strcmp(subfilter, name) == 0) chosen = name;
-    const std::string stored = std::string("/") + chosen;
-    qs::copy_bounded(subfilter, qs::kTextField, stored);
+        if (std::strcmp(subfilter, name + 1) == 0) chosen = name;
+    qs::copy_bounded(subfilter, qs::kTextField, chosen);
     return 0;
 }
 

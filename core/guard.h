@@ -13,6 +13,8 @@ namespace qs {
 
 // Reports text through the message slot (mode 1; the first report wins).
 void report(const std::string &text);
+// The same for a C text; it allocates nothing, so it cannot throw.
+void report(const char *text) noexcept;
 
 template <typename Body>
 auto guarded(Body &&body) noexcept -> decltype(body()) {

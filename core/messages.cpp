@@ -1,5 +1,6 @@
 // The process-wide message slot, its latch, and the debug log.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -21,6 +22,8 @@ namespace qs {
 void report(const std::string &text) {
     handle_error_message(const_cast<char *>(text.c_str()), 1);
 }
+
+void report(const char *text) noexcept { handle_error_message(const_cast<char *>(text ? text : ""), 1); }
 
 }  // namespace qs
 
@@ -56,15 +59,18 @@ QS_API void get_debug_timestamp(time_t t, char *out) {
 
 QS_API void handle_debug_message(SigningConfig *config, const char *text) {
     if (!config || std::strcmp(config->debug, "on") != 0) return;
+    // Logging never disturbs errno, which the front ends read after a failed operation.
+    const int saved = errno;
+    char line[qs::kTextField];
     char stamp[qs::kTextField];
     get_debug_timestamp(std::time(nullptr), stamp);
     // The line is bounded to the 256-byte record; a cut line still ends with its newline.
-    std::string line = std::string(stamp) + " [core]: " + (text ? text : "");
-    if (line.size() > qs::kTextField - 2) line.resize(qs::kTextField - 2);
-    line += '\n';
-    // Logging never disturbs errno, which the front ends read after a failed operation.
-    const int saved = errno;
-    if (qs::FilePtr log = qs::open_file(config->logfile, "a+")) std::fputs(line.c_str(), log.get());
+    int n = std::snprintf(line, sizeof line - 1, "%s [core]: %s", stamp, text ? text : "");
+    if (n < 0) n = 0;
+    std::size_t length = static_cast<std::size_t>(n) < sizeof line - 2 ? static_cast<std::size_t>(n) : sizeof line - 2;
+    line[length++] = '\n';
+    line[length] = '\0';
+    if (qs::FilePtr log = qs::open_file(config->logfile, "a+")) std::fputs(line, log.get());
     errno = saved;
 }
 

@@ -151,16 +151,24 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;
-        FILE *out = std::fopen(output, "w+b");
+        qs::FilePtr out = qs::open_file(output, "w+b");
         if (!out) {
             handle_fopen_error_message(output);
             return -1;
         }
-        handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
-        int rc = sign_io(in.get(), out, location, reason, visible, title, author, subject,
+        int rc = -1;
+        try {
+            handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
+            rc = sign_io(in.get(), out.get(), location, reason, visible, title, author, subject,
                          keywords, timestamp, certify, config);
+        } catch (...) {
+            // The partial output goes with the failure.
+            out.reset();
+            std::remove(output);
+            throw;
+        }
         in.reset();
-        const bool closed = std::fclose(out) == 0;
+        const bool closed = std::fclose(out.release()) == 0;
         if (rc < 0 || !closed) std::remove(output);
         if (!closed) rc = -1;
         handle_debug_message(config, rc == 0 ? "Document signed" : qs::format("Signing failed with %d", rc).c_str());

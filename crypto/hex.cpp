@@ -67,7 +67,11 @@ QS_API char *convertBinToHex(const unsigned char *bytes, long length, long *hex_
         }
         const std::string text = qs::upper_hex(bytes, static_cast<std::size_t>(length));
         char *out = qs::malloc_text(text);
-        if (out && hex_length) *hex_length = static_cast<long>(text.size());
+        if (!out) {
+            qs::report("Out of memory for the hex text.");
+            return nullptr;
+        }
+        if (hex_length) *hex_length = static_cast<long>(text.size());
         return out;
     });
 }

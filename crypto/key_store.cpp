@@ -1,5 +1,6 @@
 #include "crypto/key_store.h"
 
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -33,15 +34,19 @@ int read_whole_file(const char *path, std::string &bytes) {
 // Base64 text decoded as one unbroken line when it holds no line feed, else as lines.
 int decode_base64(const char *text, std::string &bytes) {
     const std::size_t length = text ? std::strlen(text) : 0;
+    if (length > static_cast<std::size_t>(INT_MAX)) {
+        report("Error in BIO_write()....");
+        return -1;
+    }
     BioPtr b64(BIO_new(BIO_f_base64()));
-    BIO *mem = BIO_new_mem_buf(text ? text : "", static_cast<int>(length));
+    BioPtr mem(BIO_new_mem_buf(text ? text : "", static_cast<int>(length)));
     if (!b64 || !mem) {
-        BIO_free(mem);
         report("Error in BIO_write()....");
         return -1;
     }
     if (!std::memchr(text ? text : "", '\n', length)) BIO_set_flags(b64.get(), BIO_FLAGS_BASE64_NO_NL);
-    BIO_push(b64.get(), mem);
+    // The chain owns the memory buffer from here on and releases it with the filter.
+    BIO_push(b64.get(), mem.release());
     char block[4096];
     int got;
     while ((got = BIO_read(b64.get(), block, sizeof block)) > 0) bytes.append(block, static_cast<std::size_t>(got));

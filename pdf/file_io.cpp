@@ -11,6 +11,7 @@
 
 #include <quillseal/pdf.h>
 
+#include "core/guard.h"
 #include "core/handles.h"
 #include "core/input_file.h"
 
@@ -100,17 +101,20 @@ QS_API long getFileSize(FILE *stream) {
 }
 
 QS_API long copy_file_section(FILE *source, FILE *destination, long start, long end) {
-    if (!source || !destination) return -1;
-    const long before = std::ftell(destination);
-    if (start < 0) return -1;
-    const long length = end - start;
-    if (length <= 0) return std::fseek(source, start, SEEK_SET) == 0 ? before : -1;
-    switch (copy_in_kernel(source, destination, start, length)) {
-        case KernelCopy::Done: return before;
-        case KernelCopy::Failed: return -1;
-        case KernelCopy::Unsupported: break;
-    }
-    return copy_in_blocks(source, destination, start, length) ? before : -1;
+    // The block copy allocates its buffer: no exception may leave this function.
+    return qs::guarded([&]() -> long {
+        if (!source || !destination) return -1;
+        const long before = std::ftell(destination);
+        if (start < 0) return -1;
+        const long length = end - start;
+        if (length <= 0) return std::fseek(source, start, SEEK_SET) == 0 ? before : -1;
+        switch (copy_in_kernel(source, destination, start, length)) {
+            case KernelCopy::Done: return before;
+            case KernelCopy::Failed: return -1;
+            case KernelCopy::Unsupported: break;
+        }
+        return copy_in_blocks(source, destination, start, length) ? before : -1;
+    });
 }
 
 QS_API char *get_file_section(FILE *stream, long start, long end) {
@@ -133,14 +137,12 @@ QS_API char *copy_file_to_buffer(const char *path, long *size) {
     if (!file) return nullptr;
     const long length = getFileSize(file.get());
     if (length < 0) return nullptr;
-    char *buffer = static_cast<char *>(std::malloc(length > 0 ? static_cast<std::size_t>(length) : 1));
+    qs::MallocPtr<char> buffer(static_cast<char *>(std::malloc(length > 0 ? static_cast<std::size_t>(length) : 1)));
     if (!buffer) return nullptr;
-    if (std::fread(buffer, 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length)) {
-        std::free(buffer);
+    if (std::fread(buffer.get(), 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length))
         return nullptr;
-    }
     if (size) *size = length;
-    return buffer;
+    return buffer.release();
 }
 
 }  // extern "C"

@@ -32,7 +32,7 @@ long eof_tail_length(FILE *input, long size) {
     if (six == "%%EOF\n" || six == "%%EOF\r") return 6;
     if (line_at(input, size - 7) == "%%EOF\r\n") return 7;
     if (line_at(input, size - 5) == "%%EOF") return 5;
-    const long found = findEOFFromEnd(input);
+    const long found = qs::find_eof_from_end(input);
     if (found < 0 || found == size) return -1;
     return found;
 }
@@ -88,6 +88,24 @@ bool read_file_tail(std::FILE *input, FileTail &tail) {
 extern "C" {
 
 QS_API long findEOFFromEnd(FILE *input) {
+    return qs::guarded([&]() -> long { return qs::find_eof_from_end(input); });
+}
+
+QS_API int read_xref_offset(FILE *input, long *startxref, long *prev) {
+    return qs::guarded([&]() -> int {
+        qs::FileTail tail;
+        if (!qs::read_file_tail(input, tail)) return -1;
+        if (startxref) *startxref = tail.startxref;
+        if (prev) *prev = tail.prev;
+        return 0;
+    });
+}
+
+}  // extern "C"
+
+namespace qs {
+
+long find_eof_from_end(std::FILE *input) {
     if (!input || std::fseek(input, 0, SEEK_END) != 0) return -1;
     const long size = std::ftell(input);
     static const char kMark[] = "%%EOF";
@@ -113,12 +131,4 @@ QS_API long findEOFFromEnd(FILE *input) {
     return size;
 }
 
-QS_API int read_xref_offset(FILE *input, long *startxref, long *prev) {
-    qs::FileTail tail;
-    if (!qs::read_file_tail(input, tail)) return -1;
-    if (startxref) *startxref = tail.startxref;
-    if (prev) *prev = tail.prev;
-    return 0;
-}
-
-}  // extern "C"
+}  // namespace qs

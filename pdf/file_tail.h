@@ -14,4 +14,8 @@ struct FileTail {
 // Reads the tail of input; false with the message reported when it is damaged.
 bool read_file_tail(std::FILE *input, FileTail &tail);
 
+// Distance from the end back to the first "%" of the last "%%EOF", the file
+// size when there is none, or -1 when the file cannot be read.
+long find_eof_from_end(std::FILE *input);
+
 }  // namespace qs

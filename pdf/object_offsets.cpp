@@ -73,9 +73,16 @@ QS_API int qpdf_read_obj_start_end_offsets(FILE *stream, const char *password, i
         const std::string listing = xref_listing(stream, password);
         std::size_t at = 0;
         long first = 0, next = 0;
-        if (!listed_offset(listing, number, at, first)) return -1;
+        // An object kept in an object stream has no offset of its own.
+        if (!listed_offset(listing, number, at, first)) {
+            qs::report(qs::format("The cross-reference table lists no file offset for object %d.", number));
+            return -1;
+        }
         *start = first;
-        if (!listed_offset(listing, number + 1, at, next)) return -1;
+        if (!listed_offset(listing, number + 1, at, next)) {
+            qs::report(qs::format("The cross-reference table lists no file offset for object %d.", number + 1));
+            return -1;
+        }
         *end = next;
         return 0;
     });

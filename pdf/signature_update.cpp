@@ -4,6 +4,7 @@
 #include "pdf/signature_update.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -91,7 +92,10 @@ int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
     QPDFObjectHandle size = trailer.getKey("/Size");
     if (!size.isInteger()) throw std::runtime_error("The input PDF's trailer has no /Size.");
     const long long highest = static_cast<long long>(pdf.getObjectCount());
-    return static_cast<int>(std::max<long long>(size.getIntValue(), highest + 1));
+    const long long next = std::max<long long>(size.getIntValue(), highest + 1);
+    // The update numbers a few new objects after it; they must stay int object numbers.
+    if (next < 1 || next > INT_MAX - 64) throw std::runtime_error("The input PDF's trailer /Size is out of range.");
+    return static_cast<int>(next);
 }
 
 // The signature rectangle of the chosen page: page box text, then the rules of sigrect.

@@ -9,6 +9,7 @@
 
 #include <quillseal/pdf.h>
 
+#include "core/guard.h"
 #include "core/text.h"
 
 namespace {
@@ -231,11 +232,12 @@ void UpdateWriter::finish_stream(QPDFObjectHandle trailer, long section) {
 extern "C" {
 
 QS_API char *getXRefLineOffset(long offset, char *out) {
-    if (!out) return nullptr;
-    if (offset < 0 || offset > kMaxTableOffset) return nullptr;
-    const std::string field = qs::xref_line_offset(offset);
-    std::memcpy(out, field.c_str(), 11);
-    return out;
+    return qs::guarded_ptr([&]() -> char * {
+        if (!out) return nullptr;
+        const std::string field = qs::xref_line_offset(offset);  // reports an offset out of range
+        std::memcpy(out, field.c_str(), 11);
+        return out;
+    });
 }
 
 QS_API unsigned char *xRefStreamOffsetData(long offset, unsigned char *out) {
@@ -251,10 +253,12 @@ QS_API unsigned char *xRefStreamOffsetData(long offset, unsigned char *out) {
 }
 
 QS_API char *indirectObjectPlaceHolder(int number, char *out) {
-    if (!out) return nullptr;
-    const std::string text = qs::placeholder_text(number);
-    std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
+    return qs::guarded_ptr([&]() -> char * {
+        if (!out) return nullptr;
+        const std::string text = qs::placeholder_text(number);
+        std::memcpy(out, text.c_str(), text.size() + 1);
+        return out;
+    });
 }
 
 QS_API unsigned char *compute_md5(const unsigned char *data, size_t length, unsigned char *out) {

@@ -47,8 +47,13 @@ TEST(ObjectOffsets, QpdfListingFindsTheObjectAndItsSuccessor) {
     EXPECT_EQ(start, offsets[11]);
     EXPECT_EQ(end, offsets[12]);
     start = end = -1;
+    char text[256];
+    handle_error_message(text, 0);
     EXPECT_EQ(qpdf_read_obj_start_end_offsets(f.get(), "", 12, &start, &end), -1);
     EXPECT_EQ(start, offsets[12]);  // the start is still written
+    // The failure names the missing object, so no earlier text is shown for it.
+    handle_error_message(text, 0);
+    EXPECT_STREQ(text, "The cross-reference table lists no file offset for object 13.");
 }
 
 TEST(ObjectOffsets, CompressedObjectsHaveNoListedOffset) {

@@ -485,7 +485,15 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
     EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
     no_room.digits = 2147483647;
     EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
-    Signed s = sign_file(qstest::fixture("one-page.pdf"), dir.file("v.pdf"), visible);
+    // A /Size beyond the int object numbers would wrap the new numbers around.
+    std::string huge = pdftest::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"});
+    huge.replace(huge.find("/Size 4 "), 8, "/Size 2147483647 ");
+    qstest::write_file(dir.file("huge.pdf"), huge);
+    Signed s = sign_file(dir.file("huge.pdf"), dir.file("h.pdf"));
+    EXPECT_FALSE(s.ok);
+    EXPECT_EQ(s.message, "The input PDF's trailer /Size is out of range.");
+    s = sign_file(qstest::fixture("one-page.pdf"), dir.file("v.pdf"), visible);
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.message, "Visible signatures are not supported in this version.");
 

@@ -28,4 +28,16 @@ int refuse_output_that_is_no_file(const char *output) {
     return -1;
 }
 
+PendingOutput::~PendingOutput() {
+    if (file_) std::fclose(file_);
+    if (!kept_) std::remove(path_.c_str());
+}
+
+bool PendingOutput::keep() {
+    std::FILE *file = file_;
+    file_ = nullptr;
+    kept_ = file && std::fclose(file) == 0;
+    return kept_;
+}
+
 }  // namespace qs

@@ -151,26 +151,17 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;
-        qs::FilePtr out = qs::open_file(output, "w+b");
-        if (!out) {
+        std::FILE *created = std::fopen(output, "w+b");
+        if (!created) {
             handle_fopen_error_message(output);
             return -1;
         }
-        int rc = -1;
-        try {
-            handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
-            rc = sign_io(in.get(), out.get(), location, reason, visible, title, author, subject,
+        qs::PendingOutput out(output, created);
+        handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
+        int rc = sign_io(in.get(), out.get(), location, reason, visible, title, author, subject,
                          keywords, timestamp, certify, config);
-        } catch (...) {
-            // The partial output goes with the failure.
-            out.reset();
-            std::remove(output);
-            throw;
-        }
         in.reset();
-        const bool closed = std::fclose(out.release()) == 0;
-        if (rc < 0 || !closed) std::remove(output);
-        if (!closed) rc = -1;
+        if (rc == 0 && !out.keep()) rc = -1;
         handle_debug_message(config, rc == 0 ? "Document signed" : qs::format("Signing failed with %d", rc).c_str());
         return rc;
     });

@@ -1,46 +1,57 @@
 // Finding the signature dictionary of a written file again: the first
 // top-level form field whose value carries a /ByteRange.
+#include "crypto/signature_lookup.h"
+
 #include <string>
 
-#include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <quillseal/crypto.h>
 
 #include "core/guard.h"
 
+namespace qs {
 namespace {
 
-bool read_range(QPDFObjectHandle range, long out[4]) {
-    if (!range.isArray() || range.getArrayNItems() < 4) return false;
-    for (int i = 0; i < 4; ++i)
-        if (!range.getArrayItem(i).isInteger()) return false;
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<long>(range.getArrayItem(i).getIntValue());
+// The four numbers of a /ByteRange value, or false when it is not exactly four integers.
+bool read_range(QPDFObjectHandle value, long range[4]) {
+    if (!value.isArray() || value.getArrayNItems() != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        QPDFObjectHandle item = value.getArrayItem(i);
+        if (!item.isInteger()) return false;
+        range[i] = static_cast<long>(item.getIntValue());
+    }
     return true;
 }
 
-bool find_signature(QPDF &pdf, long range[4], int *object_number) {
+}  // namespace
+
+SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureField &out) {
     QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
-    if (!form.isDictionary()) return false;
+    if (!form.isDictionary()) return SignatureSearch::None;
     QPDFObjectHandle fields = form.getKey("/Fields");
-    if (!fields.isArray()) return false;
+    if (!fields.isArray()) return SignatureSearch::None;
     for (QPDFObjectHandle field : fields.aitems()) {
         if (!field.isDictionary()) continue;
         QPDFObjectHandle value = field.getKey("/V");
-        if (!value.isDictionary()) continue;
-        if (object_number) *object_number = value.getObjectID();
-        if (read_range(value.getKey("/ByteRange"), range)) return true;
+        if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
+        long range[4];
+        if (read_range(value.getKey("/ByteRange"), range)) {
+            for (int i = 0; i < 4; ++i) out.range[i] = range[i];
+            out.object_number = value.getObjectID();
+            return SignatureSearch::Found;
+        }
+        if (!skip_malformed) return SignatureSearch::Malformed;
     }
-    return false;
+    return SignatureSearch::None;
 }
 
-}  // namespace
+}  // namespace qs
 
 extern "C" {
 
 QS_API int qpdf_get_byte_range(FILE *file, const char *password, long range[4], int *object_number) {
     return qs::guarded([&]() -> int {
-        long found[4] = {-1, -1, -1, -1};
         if (range)
             for (int i = 0; i < 4; ++i) range[i] = -1;
         if (!file || !range) {
@@ -55,11 +66,13 @@ QS_API int qpdf_get_byte_range(FILE *file, const char *password, long range[4], 
             qs::report(std::string("The document cannot be read: ") + e.what());
             return -1;
         }
-        if (!find_signature(pdf, found, object_number)) {
+        qs::SignatureField found;
+        if (qs::find_signature_field(pdf, true, found) != qs::SignatureSearch::Found) {
             qs::report("No signature found!");
             return -1;
         }
-        for (int i = 0; i < 4; ++i) range[i] = found[i];
+        for (int i = 0; i < 4; ++i) range[i] = found.range[i];
+        if (object_number) *object_number = found.object_number;
         return 0;
     });
 }

@@ -31,6 +31,7 @@
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
+#include "crypto/signature_lookup.h"
 #include "crypto/signed_ranges.h"
 
 namespace qs {
@@ -39,33 +40,6 @@ namespace {
 std::string range_text(const long range[4]) {
     return "[" + decimal(range[0]) + " " + decimal(range[1]) + " " + decimal(range[2]) + " " +
            decimal(range[3]) + "]";
-}
-
-// The four numbers of a /ByteRange value, or false when it is not exactly four integers.
-bool read_range(QPDFObjectHandle value, long range[4]) {
-    if (!value.isArray() || value.getArrayNItems() != 4) return false;
-    for (int i = 0; i < 4; ++i) {
-        QPDFObjectHandle item = value.getArrayItem(i);
-        if (!item.isInteger()) return false;
-        range[i] = static_cast<long>(item.getIntValue());
-    }
-    return true;
-}
-
-// 1 with the range of the first top-level field whose value has a /ByteRange,
-// 0 when there is none, -1 when that /ByteRange is malformed.
-int first_signed_field(QPDF &pdf, long range[4]) {
-    QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
-    if (!form.isDictionary()) return 0;
-    QPDFObjectHandle fields = form.getKey("/Fields");
-    if (!fields.isArray()) return 0;
-    for (QPDFObjectHandle field : fields.aitems()) {
-        if (!field.isDictionary()) continue;
-        QPDFObjectHandle value = field.getKey("/V");
-        if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
-        return read_range(value.getKey("/ByteRange"), range) ? 1 : -1;
-    }
-    return 0;
 }
 
 int byte_at(std::FILE *file, long offset) {
@@ -154,12 +128,13 @@ int verify_encapsulated(CMS_ContentInfo *cms, std::FILE *file, long a, long b, l
 
 int find_newest_signature(std::FILE *file, long range[4]) {
     for (int i = 0; i < 4; ++i) range[i] = -1;
-    int found = 0;
+    SignatureField field;
+    SignatureSearch found = SignatureSearch::None;
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
         pdf.processFile("signed document", file, false, "");
-        found = first_signed_field(pdf, range);
+        found = find_signature_field(pdf, false, field);
     } catch (const QPDFExc &e) {
         // The detail alone: qpdf's full text opens with the reader's own name for the file.
         report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
@@ -168,14 +143,15 @@ int find_newest_signature(std::FILE *file, long range[4]) {
         report(std::string("The document cannot be read as a PDF: ") + e.what());
         return -1;
     }
-    if (found == 0) {
+    if (found == SignatureSearch::None) {
         report("No signature found!");
         return -1;
     }
-    if (found < 0) {
+    if (found == SignatureSearch::Malformed) {
         report("The /ByteRange of the newest signature is not an array of four integers.");
         return -1;
     }
+    for (int i = 0; i < 4; ++i) range[i] = field.range[i];
     return 0;
 }
 

@@ -74,6 +74,7 @@ const Key kKeys[] = {
     {"debug=", QS_FIELD(debug), Treatment::plain},
     {"logfile=", QS_FIELD(logfile), Treatment::plain},
     {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
+    {"httptimeout=", QS_FIELD(httptimeout), Treatment::plain},
 };
 #undef QS_FIELD
 

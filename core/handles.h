@@ -27,6 +27,10 @@
 #include <png.h>
 #include <locale.h>
 
+#include <cstdlib>
+
+#include <quillseal/crypto.h>
+
 namespace qs {
 
 template <typename T, void (*Release)(T *)>
@@ -79,6 +83,9 @@ using OcspRequestPtr = CHandle<OCSP_REQUEST, OCSP_REQUEST_free>;
 using OcspCertIdPtr = CHandle<OCSP_CERTID, OCSP_CERTID_free>;
 using TsReqPtr = CHandle<TS_REQ, TS_REQ_free>;
 using TsRespPtr = CHandle<TS_RESP, TS_RESP_free>;
+using TsMsgImprintPtr = CHandle<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
+using TsVerifyCtxPtr = CHandle<TS_VERIFY_CTX, TS_VERIFY_CTX_free>;
+using X509AlgorPtr = CHandle<X509_ALGOR, X509_ALGOR_free>;
 using X509CrlPtr = CHandle<X509_CRL, X509_CRL_free>;
 using AuthorityInfoAccessPtr = CHandle<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>;
 using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
@@ -104,6 +111,16 @@ struct PngReader {
     PngReader(const PngReader &) = delete;
     PngReader &operator=(const PngReader &) = delete;
     ~PngReader() { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); }
+};
+
+// The response body an exchange collects through write_memory_callback,
+// which grows its memory; the memory goes with the owner.
+struct ResponseBufferOwner {
+    HttpResponseBuffer buffer{};
+    ResponseBufferOwner() = default;
+    ResponseBufferOwner(const ResponseBufferOwner &) = delete;
+    ResponseBufferOwner &operator=(const ResponseBufferOwner &) = delete;
+    ~ResponseBufferOwner() { std::free(buffer.memory); }
 };
 
 // A POSIX locale object (the C locale for formatting without locale effects).

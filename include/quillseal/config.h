@@ -49,6 +49,7 @@ typedef struct SigningConfig {
     char encpermaccess[256];
     char encmetadata[256];
     char cryptolib[256];
+    char httptimeout[256]; /* total time-out of a network exchange, in seconds */
 } SigningConfig;
 
 /* Record lifecycle. init_config returns a new record (every text empty,

@@ -1,6 +1,7 @@
 #ifndef QUILLSEAL_CRYPTO_H
 #define QUILLSEAL_CRYPTO_H
 
+#include <stddef.h>
 #include <stdio.h>
 
 #include <quillseal/config.h>
@@ -8,9 +9,11 @@
 
 QS_EXTERN_C_BEGIN
 
-/* OpenSSL objects cross this header as opaque structs (BIO, X509). */
+/* OpenSSL objects cross this header as opaque structs (BIO, X509, TS_REQ, EVP_MD). */
 struct bio_st;
 struct x509_st;
+struct TS_req_st;
+struct evp_md_st;
 
 /* ---- Digests ----
  * name: an OpenSSL digest name ("SHA1", "SHA224", "SHA256", "SHA384", "SHA512", ...).
@@ -73,8 +76,41 @@ QS_API struct stack_st_X509 *loadca(const char *path);
  * (the default) drops them. A host program may set it. */
 QS_API extern struct bio_st *bio_err;
 
-/* ---- Timestamp authority ---- */
+/* ---- Timestamp authority ----
+ * tsa_ok: -1 (reported) when timestamp is set and tsaurl is empty.
+ * create_query: the RFC 3161 query (version 1, SHA-1 imprint of the digest
+ * given as hex text, certificate requested, no nonce), or NULL; the caller
+ * releases it with TS_REQ_free.
+ * create_digest: the bytes spelt by the hex text (pairs, colons allowed
+ * between them), which must be exactly as many as md produces. Returns their
+ * number with *digest a malloc'd buffer the caller frees, or 0. */
 QS_API int tsa_ok(SigningConfig *config, int timestamp);
+QS_API struct TS_req_st *create_query(const char *digest_hex);
+QS_API int create_digest(const char *digest_hex, const struct evp_md_st *md, unsigned char **digest);
+
+/* ---- HTTP exchange ----
+ * kind 0 posts a timestamp query to url, kind 1 an OCSP request. On success
+ * (0) *response is a malloc'd copy of the response body (not NUL-terminated)
+ * and *response_length its number of bytes; the caller frees it. Every
+ * exchange has a connect time-out of 30 s and a total time-out of 120 s (the
+ * configuration key httptimeout changes the total), refuses a body over
+ * 64 MiB, follows no redirect and speaks only http and https. */
+QS_API int handle_http_request(SigningConfig *config, const char *url, const unsigned char *body,
+                               long length, int kind, unsigned char **response,
+                               long *response_length);
+/* The growing response body of an exchange: memory (malloc'd, owned by the
+ * caller) holds size bytes and a NUL after them. A limit other than 0 caps
+ * size: a chunk that would pass it sets exceeded and is refused. */
+typedef struct HttpResponseBuffer {
+    unsigned char *memory;
+    size_t size;
+    size_t limit;
+    int exceeded;
+} HttpResponseBuffer;
+/* libcurl's write callback over an HttpResponseBuffer: returns the bytes
+ * taken, or 0 (which aborts the transfer) when memory runs out or the limit
+ * would be passed. */
+QS_API size_t write_memory_callback(char *chunk, size_t size, size_t count, void *buffer);
 
 /* ---- PKCS#11 engine ---- */
 QS_API int pkcs11engine_register(SigningConfig *config);

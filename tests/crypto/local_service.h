@@ -1,0 +1,52 @@
+// A real HTTP(S) service on 127.0.0.1 for the network tests: the Python
+// helper tests/support/http_service.py started on a free port, and stopped
+// when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/support.h"
+
+namespace qstest {
+
+// A time-stamping authority certificate (timeStamping usage) and a TLS server
+// certificate for 127.0.0.1, both issued by the fixture CA, with the
+// configuration of `openssl ts -reply`. Made once per test program.
+struct TsaPki {
+    std::string dir, config, tsa_cert, tls_cert, tls_key;
+};
+const TsaPki &tsa_pki();
+
+struct LoggedRequest {
+    std::string method, path;
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+    long body_length = 0;
+    std::string header(const std::string &name) const;
+};
+
+class LocalService {
+public:
+    // mode: see http_service.py; extra: more of its options.
+    explicit LocalService(const std::string &mode, const std::vector<std::string> &extra = {});
+    ~LocalService();
+    LocalService(const LocalService &) = delete;
+    LocalService &operator=(const LocalService &) = delete;
+
+    int port() const { return port_; }
+    std::string url(const std::string &scheme = "http", const std::string &path = "/tsa") const;
+    std::vector<LoggedRequest> requests() const;
+    // The body of the last request (written by the service).
+    std::string last_body() const;
+
+private:
+    void stop();
+    TempDir dir_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace qstest

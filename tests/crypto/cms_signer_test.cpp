@@ -154,12 +154,6 @@ TEST(Refusals, KeyStoreProblemsAndMissingServices) {
     set(device->capem, fixture("ca.pem"));
     EXPECT_EQ(sign_into(device.get(), digest, dir), "");
     EXPECT_EQ(message(), "Error loading PKCS#11 engine.");
-
-    // A timestamp is never silently left out.
-    Config stamped = pkcs12_config();
-    set(stamped->tsaurl, "http://127.0.0.1:9/tsa");
-    EXPECT_EQ(sign_into(stamped.get(), digest, dir, 1), "");
-    EXPECT_EQ(message(), "Timestamps from a time-stamping authority are not supported in this version.");
 }
 
 std::string encapsulated_content(const qstest::TempDir &dir, const char *hex) {

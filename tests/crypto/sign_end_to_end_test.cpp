@@ -157,8 +157,6 @@ TEST(EndToEnd, RefusalsThroughTheProgramLeaveNoOutput) {
          "-1#Signatures for subFilter /adbe.x509.rsa.sha1 not supported yet...\n"},
         {"not a key store", "", "signer.pem", {},
          "-1#Unable to parse pkcs12; problem with key store or password\n"},
-        {"timestamp", "tsaurl=http://127.0.0.1:9/tsr\n", "signer.p12", {"-q"},
-         "-1#Timestamps from a time-stamping authority are not supported in this version.\n"},
         {"big chain", "", "big-signer.p12", {}, nullptr},
     };
     for (const auto &c : cases) {

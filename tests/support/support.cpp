@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <quillseal/quillseal.h>
 
 namespace qstest {
@@ -64,6 +66,40 @@ std::string write_signing_config(const TempDir &dir, const std::string &store, c
     write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + fixture(store) + "\ncertpasswd=" + stored +
                          "\n" + extra);
     return path;
+}
+
+namespace {
+
+std::string big_endian(unsigned long value) {
+    std::string out(4, '\0');
+    for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
+    return out;
+}
+
+}  // namespace
+
+std::string png_chunk(const std::string &type, const std::string &data) {
+    const std::string body = type + data;
+    const unsigned long crc = crc32(0L, reinterpret_cast<const Bytef *>(body.data()), static_cast<uInt>(body.size()));
+    return big_endian(data.size()) + body + big_endian(crc);
+}
+
+std::string make_png(unsigned width, unsigned height, int colour_type, int bit_depth, const std::string &rows,
+                     const std::string &chunks) {
+    std::string filtered;
+    const std::size_t row = height ? rows.size() / height : 0;
+    for (unsigned r = 0; r < height; ++r) filtered += '\0' + rows.substr(r * row, row);
+    uLongf packed_size = compressBound(static_cast<uLong>(filtered.size()));
+    std::string packed(packed_size, '\0');
+    compress(reinterpret_cast<Bytef *>(&packed[0]), &packed_size, reinterpret_cast<const Bytef *>(filtered.data()),
+             static_cast<uLong>(filtered.size()));
+    packed.resize(packed_size);
+    std::string header = big_endian(width) + big_endian(height);
+    header += static_cast<char>(bit_depth);
+    header += static_cast<char>(colour_type);
+    header += std::string(3, '\0');
+    return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) + chunks + png_chunk("IDAT", packed) +
+           png_chunk("IEND", "");
 }
 
 std::string shell_quote(const std::string &word) {

@@ -39,6 +39,13 @@ std::string make_pdf(const std::vector<std::string> &objects, const std::string 
 std::string write_signing_config(const TempDir &dir, const std::string &store = "signer.p12",
                                  const std::string &extra = "", const std::string &name = "quillseal.conf");
 
+// One PNG chunk: length, type, data and CRC.
+std::string png_chunk(const std::string &type, const std::string &data);
+// A PNG file of width x height pixels: colour type, bit depth, the packed rows
+// (height rows of equal length, no filter bytes) and chunks to put before IDAT.
+std::string make_png(unsigned width, unsigned height, int colour_type, int bit_depth, const std::string &rows,
+                     const std::string &chunks = "");
+
 struct RunResult {
     int status = -1;   // exit status, or -1 when the program did not exit normally
     std::string out;   // standard output

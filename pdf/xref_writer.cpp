@@ -126,6 +126,17 @@ std::string frame_object(int number, int generation, std::string_view body) {
     return text;
 }
 
+std::string frame_new_object(const NewObject &object) {
+    std::string dictionary = object.dictionary;
+    resolve_forward_references(dictionary);
+    if (!object.stream) return frame_object(object.number, 0, dictionary);
+    const char *open = object.crlf ? "\nstream\r\n" : "\nstream\n";
+    const char *close = object.crlf ? "\r\nendstream\nendobj\n" : "\nendstream\nendobj\n";
+    std::string text = decimal(object.number) + " 0 obj\n" + dictionary + open;
+    text += object.data;
+    return text + close;
+}
+
 std::string md5(std::string_view data) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -173,6 +184,14 @@ std::size_t UpdateWriter::add_stream_object(int number, std::string dictionary,
     text_ += decimal(number) + " " + decimal(generation) + " obj\n" + dictionary + "\nstream\n";
     text_.append(data.data(), data.size());
     text_ += "\nendstream\nendobj\n";
+    return at;
+}
+
+std::size_t UpdateWriter::add(const NewObject &object) {
+    const std::size_t at = text_.size();
+    offsets_[object.number] = offset();
+    generations_[object.number] = 0;
+    text_ += frame_new_object(object);
     return at;
 }
 

@@ -36,6 +36,21 @@ std::string serialize(QPDFObjectHandle object);
 // "n g obj\n" + body + "\nendobj\n".
 std::string frame_object(int number, int generation, std::string_view body);
 
+// An object that exists only in the update: its dictionary text (forward
+// references not yet resolved) and, for a stream, its data as stored.
+struct NewObject {
+    int number = 0;
+    std::string dictionary;
+    bool stream = false;
+    std::string data;
+    bool crlf = false;  // the data framed by "\r\n" on both sides instead of "\n"
+};
+
+// The object's text with its forward references resolved: framed as
+// frame_object, or for a stream "n 0 obj\n" + dictionary + "\nstream\n" +
+// data + "\nendstream\nendobj\n".
+std::string frame_new_object(const NewObject &object);
+
 // The 16-byte MD5 digest of data.
 std::string md5(std::string_view data);
 
@@ -65,6 +80,8 @@ public:
     // The same for a stream object: "\nstream\n", the data, "\nendstream\nendobj\n".
     std::size_t add_stream_object(int number, std::string dictionary, std::string_view data,
                                   int generation = 0);
+    // A new object as frame_new_object writes it.
+    std::size_t add(const NewObject &object);
 
     // Appends the cross-reference section: the table and "trailer" dictionary,
     // or the cross-reference stream; then "startxref", its offset and "%%EOF".

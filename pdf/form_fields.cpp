@@ -60,6 +60,17 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
     widget.replaceKey("/P", fields.page);
     widget.replaceKey("/T", QPDFObjectHandle::newString("Signature with certificate " + fields.serial));
     widget.replaceKey("/V", forward_reference(fields.signature));
+    if (fields.appearance != 0) {
+        QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();
+        ap.replaceKey("/N", forward_reference(fields.appearance));
+        widget.replaceKey("/AP", ap);
+        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        fonts.replaceKey(fields.font_name, forward_reference(fields.font));
+        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+        resources.replaceKey("/Font", fonts);
+        widget.replaceKey("/DR", resources);
+        widget.replaceKey("/DA", QPDFObjectHandle::newString(fields.font_name + " 0 Tf 0 g"));
+    }
     return widget;
 }
 
@@ -86,6 +97,26 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
     }
     catalog.replaceKey("/Quillseal", QPDFObjectHandle::newString(kVersion));
     return rewritten;
+}
+
+std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const std::string &font_name, int font) {
+    QPDFObjectHandle form = catalog.getKey("/AcroForm");
+    QPDFObjectHandle resources = form.getKey("/DR");
+    if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        form.replaceKey("/DR", resources);
+    }
+    QPDFObjectHandle fonts = resources.getKey("/Font");
+    if (!fonts.isDictionary()) {
+        fonts = QPDFObjectHandle::newDictionary();
+        resources.replaceKey("/Font", fonts);
+    }
+    fonts.replaceKey(font_name, forward_reference(font));
+    // The form only refers to an indirect dictionary: the one holding the new
+    // entry is written again under its own number.
+    if (fonts.isIndirect()) return {fonts};
+    if (resources.isIndirect()) return {resources};
+    return {};
 }
 
 void add_widget_to_page(QPDFObjectHandle page, int field) {

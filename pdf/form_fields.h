@@ -17,6 +17,11 @@ struct WidgetFields {
     QPDFObjectHandle page;
     int llx = 0, lly = 0, urx = 0, ury = 0;
     std::string serial;  // the signer certificate's serial number
+    // A visible signature's outer appearance form and its font resource
+    // (font_name "/Helv" or "/F1"); appearance 0 for an invisible signature.
+    int appearance = 0;
+    int font = 0;
+    std::string font_name;
 };
 
 // The widget annotation that is the signature field.
@@ -27,6 +32,11 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields);
 // Indirect objects that were changed and must be written again are returned.
 std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int field,
                                                    bool certify, int signature);
+
+// Names the appearance font in the default resources (/DR /Font) of the
+// catalog's interactive form, which add_field_to_catalog has made direct. An
+// indirect /DR or /DR /Font that receives the entry is returned, to be written again.
+std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const std::string &font_name, int font);
 
 // Appends a reference to field number to the page's /Annots (made direct).
 void add_widget_to_page(QPDFObjectHandle page, int field);

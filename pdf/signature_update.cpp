@@ -22,6 +22,7 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "pdf/appearance_objects.h"
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
@@ -60,6 +61,7 @@ struct Prepared {
     QPDFObjectHandle id, root, signature;
     int signature_number = 0, widget_number = 0, digits = 0;
     std::string widget_body;
+    Appearance appearance;        // no objects for an invisible signature
     std::vector<Rewritten> rest;  // catalog, rewritten form objects, page(s)
 };
 
@@ -99,9 +101,10 @@ int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
 }
 
 // The signature rectangle of the chosen page: page box text, then the rules of sigrect.
-bool signature_rect(QPDFObjectHandle page, const SigningConfig &config, int corners[4]) {
+bool signature_rect(QPDFObjectHandle page, const SigningConfig &config, int corners[4], PageSize &size) {
     std::string box;
     if (!page_box_text(page, box)) return false;
+    read_page_box(box, size);
     MallocPtr<int> rect(validate_sig_rect(config.sigrect, box.c_str()));
     if (!rect) return false;
     std::copy(rect.get(), rect.get() + 4, corners);
@@ -121,10 +124,11 @@ Rewritten rewritten(QPDFObjectHandle object) {
     return Rewritten{object.getObjectID(), object.getGeneration(), serialize(object)};
 }
 
-// The page that carries the widget, and the widget's rectangle on it
-// (all zero for an invisible signature).
+// The page that carries the widget, the widget's rectangle on it (all zero
+// for an invisible signature) and the page's size. A visible signature on
+// every page also lists the other pages, in page order.
 bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, QPDFObjectHandle &page,
-                           int corners[4]) {
+                           int corners[4], PageSize &size, std::vector<QPDFObjectHandle> &others) {
     const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
     refuse_if_damaged(pdf);
     if (pages.empty()) {
@@ -133,8 +137,11 @@ bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, QPDFObjec
     }
     const PageChoice choice = choose_page(request.page, static_cast<int>(pages.size()));
     page = pages[static_cast<std::size_t>(choice.page - 1)];
-    if (!signature_rect(page, *request.config, corners)) return false;
+    if (!signature_rect(page, *request.config, corners, size)) return false;
     if (!request.visible) std::fill(corners, corners + 4, 0);
+    if (request.visible && choice.all_pages)
+        for (std::size_t i = 0; i < pages.size(); ++i)
+            if (i != static_cast<std::size_t>(choice.page - 1)) others.push_back(pages[i]);
     return true;
 }
 
@@ -169,8 +176,25 @@ QPDFObjectHandle prepare_signature(const SignatureRequest &request, const std::s
     return signature_dictionary(fields);
 }
 
+bool prepare_appearance(const SignatureRequest &request, std::time_t now, const std::string &moddate,
+                        const int corners[4], PageSize page, int &next, Appearance &appearance) {
+    AppearanceRequest visible;
+    visible.config = request.config;
+    visible.signing_time = now;
+    visible.moddate = moddate;
+    visible.name = text_or_empty(request.signer_name);
+    visible.reason = text_or_empty(request.reason);
+    visible.location = text_or_empty(request.location);
+    visible.w = corners[2] - corners[0];
+    visible.h = corners[3] - corners[1];
+    visible.page_width = page.width;
+    visible.page_height = page.height;
+    visible.image = request.image;
+    return build_appearance(visible, next, appearance);
+}
+
 std::string prepare_widget(const SignatureRequest &request, int signature, QPDFObjectHandle page,
-                           const int corners[4]) {
+                           const int corners[4], const Appearance &appearance) {
     WidgetFields widget;
     widget.signature = signature;
     widget.page = page;
@@ -179,12 +203,16 @@ std::string prepare_widget(const SignatureRequest &request, int signature, QPDFO
     widget.urx = corners[2];
     widget.ury = corners[3];
     widget.serial = text_or_empty(request.serial);
+    widget.appearance = appearance.form;
+    widget.font = appearance.font;
+    widget.font_name = appearance.font_name;
     return serialize(widget_annotation(widget));
 }
 
-// The catalog, the form objects it only refers to, and the page, each written once.
+// The catalog, the form objects it only refers to, the page and the other
+// pages that carry the widget, each written once.
 void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHandle> &form_objects,
-                      QPDFObjectHandle page, Prepared &p) {
+                      QPDFObjectHandle page, const std::vector<QPDFObjectHandle> &others, Prepared &p) {
     std::set<QPDFObjGen> written;
     const auto add = [&](QPDFObjectHandle object) {
         if (written.insert(object.getObjGen()).second) p.rest.push_back(rewritten(object));
@@ -192,8 +220,7 @@ void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHand
     add(catalog);
     for (QPDFObjectHandle object : form_objects) add(object);
     add(page);
-    // Every-page mode adds the widget to the other pages only with a visible
-    // appearance, which this version does not build.
+    for (QPDFObjectHandle other : others) add(other);
 }
 
 bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, Prepared &p) {
@@ -201,7 +228,8 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
     const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
     const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
     std::string moddate;
-    if (!pdf_date(std::time(nullptr), moddate)) {
+    const std::time_t now = std::time(nullptr);
+    if (!pdf_date(now, moddate)) {
         report("The signing time cannot be written as a PDF date.");
         return false;
     }
@@ -220,20 +248,28 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
 
     QPDFObjectHandle page;
     int corners[4] = {0, 0, 0, 0};
-    if (!choose_signature_page(pdf, request, page, corners)) return false;
+    PageSize page_size;
+    std::vector<QPDFObjectHandle> other_pages;
+    if (!choose_signature_page(pdf, request, page, corners, page_size, other_pages)) return false;
 
     prepare_info(trailer, request, appname, moddate, next, p);
+    if (request.visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
+        return false;
     p.signature_number = next++;
     p.widget_number = next++;
     p.next = next;
     p.signature = prepare_signature(request, appname, subfilter, moddate, root);
-    p.widget_body = prepare_widget(request, p.signature_number, page, corners);
+    p.widget_body = prepare_widget(request, p.signature_number, page, corners, p.appearance);
 
-    const std::vector<QPDFObjectHandle> form_objects =
+    std::vector<QPDFObjectHandle> form_objects =
         add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
+    if (request.visible)
+        for (QPDFObjectHandle object : add_font_to_form(root, p.appearance.font_name, p.appearance.font))
+            form_objects.push_back(object);
     if (subfilter == "/ETSI.CAdES.detached") add_extensions(root);
     add_widget_to_page(page, p.widget_number);
-    prepare_rewrites(root, form_objects, page, p);
+    for (QPDFObjectHandle other : other_pages) add_widget_to_page(other, p.widget_number);
+    prepare_rewrites(root, form_objects, page, other_pages, p);
     return true;
 }
 
@@ -252,6 +288,7 @@ bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
     UpdateWriter writer(p.size, p.next, p.form);
     writer.append("\r\n");
     writer.add_object(p.info.number, p.info_body, p.info.generation);
+    for (const NewObject &object : p.appearance.objects) writer.add(object);
     const SettledSignature settled =
         settle_signature(p.signature, p.signature_number, writer.offset(), p.digits, width);
     const std::size_t signature_at = writer.add_object(p.signature_number, settled.body);
@@ -281,10 +318,6 @@ bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
 bool build_signature_update(std::FILE *input, const SignatureRequest &request, SignatureUpdate &update) {
     if (!input || !request.config) {
         report("Missing input file or configuration for the signature update.");
-        return false;
-    }
-    if (request.visible) {
-        report("Visible signatures are not supported in this version.");
         return false;
     }
     if (request.digits <= 0 || request.digits > kMaxDigits) {
@@ -323,7 +356,6 @@ QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const c
                                      int image, int imageWidth, int imageHeight,
                                      unsigned char *rgb, unsigned char *alpha,
                                      int bitsPerComponent) {
-    (void)image, (void)imageWidth, (void)imageHeight, (void)rgb, (void)alpha, (void)bitsPerComponent;
     return qs::guarded_ptr([&]() -> char * {
         qs::SignatureRequest request;
         request.config = config;
@@ -340,6 +372,13 @@ QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const c
         request.signer_name = signerName;
         request.page = page;
         request.serial = serial;
+        qs::SignatureImageData picture;
+        picture.width = imageWidth;
+        picture.height = imageHeight;
+        picture.bits = bitsPerComponent;
+        picture.rgb = rgb;
+        picture.alpha = alpha;
+        if (visible && image) request.image = &picture;
         qs::SignatureUpdate update;
         if (!qs::build_signature_update(input, request, update)) return nullptr;
         char *buffer = static_cast<char *>(std::malloc(update.text.size() + 1));

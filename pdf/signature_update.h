@@ -6,6 +6,8 @@
 
 #include <quillseal/config.h>
 
+#include "pdf/appearance_objects.h"
+
 namespace qs {
 
 // What one signing request asks of the update.
@@ -19,6 +21,7 @@ struct SignatureRequest {
     const char *reason = nullptr, *location = nullptr, *signer_name = nullptr;
     int page = 1;
     const char *serial = nullptr;
+    const SignatureImageData *image = nullptr;  // drawn in a visible signature when set
 };
 
 struct SignatureUpdate {

@@ -55,8 +55,11 @@ QS_API unsigned char *compute_md5(const unsigned char *data, size_t length, unsi
  * Returns a malloc'd buffer with the whole update (the caller frees it), its
  * length in *length, the offset of the placeholder's "<" in *a and the length
  * of the second signed range in *c. NULL on failure, with the message reported.
- * N is raised to the next even number. Encrypted inputs, certified inputs and
- * visible signatures (not built by this version) are refused. */
+ * N is raised to the next even number. Encrypted and certified inputs are
+ * refused. With visible set the field gets an appearance: the sigtext of config
+ * and, when image is set, the image of imageWidth x imageHeight pixels with
+ * 3 bytes a pixel in rgb and 1 in alpha (NULL for an opaque image); only
+ * bitsPerComponent 8 is taken. */
 QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const char *password,
                                      long *length, const char *title, const char *author,
                                      const char *subject, const char *keywords, long *a,

@@ -478,8 +478,6 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
     EXPECT_FALSE(qs::build_signature_update(in.get(), no_config, nothing));
     EXPECT_NE(fetch_message(), "");
 
-    Options visible;
-    visible.visible = 1;
     Options no_room;
     no_room.digits = 0;
     EXPECT_FALSE(sign_file(qstest::fixture("one-page.pdf"), dir.file("n.pdf"), no_room).ok);
@@ -493,9 +491,6 @@ TEST(SignatureUpdate, RefusalsEndWithAMessageAndNoBuffer) {
     Signed s = sign_file(dir.file("huge.pdf"), dir.file("h.pdf"));
     EXPECT_FALSE(s.ok);
     EXPECT_EQ(s.message, "The input PDF's trailer /Size is out of range.");
-    s = sign_file(qstest::fixture("one-page.pdf"), dir.file("v.pdf"), visible);
-    EXPECT_FALSE(s.ok);
-    EXPECT_EQ(s.message, "Visible signatures are not supported in this version.");
 
     ASSERT_EQ(qstest::run_shell("qpdf --encrypt '' owner 256 -- " + qstest::shell_quote(qstest::fixture("one-page.pdf")) +
                                 " " + qstest::shell_quote(dir.file("enc.pdf"))).status, 0);

@@ -126,15 +126,22 @@ std::string frame_object(int number, int generation, std::string_view body) {
     return text;
 }
 
-std::string frame_new_object(const NewObject &object) {
+void append_new_object(std::string &text, const NewObject &object) {
     std::string dictionary = object.dictionary;
     resolve_forward_references(dictionary);
-    if (!object.stream) return frame_object(object.number, 0, dictionary);
-    const char *open = object.crlf ? "\nstream\r\n" : "\nstream\n";
-    const char *close = object.crlf ? "\r\nendstream\nendobj\n" : "\nendstream\nendobj\n";
-    std::string text = decimal(object.number) + " 0 obj\n" + dictionary + open;
+    if (!object.stream) {
+        text += frame_object(object.number, 0, dictionary);
+        return;
+    }
+    text += decimal(object.number) + " 0 obj\n" + dictionary + (object.crlf ? "\nstream\r\n" : "\nstream\n");
     text += object.data;
-    return text + close;
+    text += object.crlf ? "\r\nendstream\nendobj\n" : "\nendstream\nendobj\n";
+}
+
+std::string frame_new_object(const NewObject &object) {
+    std::string text;
+    append_new_object(text, object);
+    return text;
 }
 
 std::string md5(std::string_view data) {
@@ -191,7 +198,7 @@ std::size_t UpdateWriter::add(const NewObject &object) {
     const std::size_t at = text_.size();
     offsets_[object.number] = offset();
     generations_[object.number] = 0;
-    text_ += frame_new_object(object);
+    append_new_object(text_, object);
     return at;
 }
 

@@ -50,6 +50,8 @@ struct NewObject {
 // frame_object, or for a stream "n 0 obj\n" + dictionary + "\nstream\n" +
 // data + "\nendstream\nendobj\n".
 std::string frame_new_object(const NewObject &object);
+// The same text appended to text (large stream data is copied once).
+void append_new_object(std::string &text, const NewObject &object);
 
 // The 16-byte MD5 digest of data.
 std::string md5(std::string_view data);

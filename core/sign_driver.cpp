@@ -92,7 +92,7 @@ int run_sign_io(FILE *input, FILE *output, const char *location, const char *rea
     if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
 
     char reason_copy[qs::kTextField];
-    qs::copy_field(reason_copy, qs::view(reason));
+    qs::copy_field(reason_copy, qs::cut_text(qs::view(reason), sizeof reason_copy - 1));  // whole characters
     if (config->appname[0] == '\0') qs::copy_field(config->appname, qs::format("Quillseal %s", kVersion));
 
     qs::KeyMaterial keys;  // released when this document is done

@@ -30,6 +30,14 @@ std::string decimal(std::int64_t value);
 // that the message around it still fits its 256-byte slot.
 std::string shown(std::string_view value, std::size_t limit = 40);
 
+// True when text is well-formed UTF-8: shortest forms only, no surrogates,
+// nothing above U+10FFFF.
+bool is_utf8(std::string_view text);
+
+// The first limit bytes of text at most; a UTF-8 text is cut before the
+// character that would not fit whole, any other text at limit.
+std::string_view cut_text(std::string_view text, std::size_t limit);
+
 // NUL-safe view of a caller's C text (a null pointer reads as empty).
 inline std::string_view view(const char *s) { return s ? std::string_view(s) : std::string_view(); }
 

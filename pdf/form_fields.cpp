@@ -3,6 +3,7 @@
 #include "pdf/form_fields.h"
 
 #include "core/text.h"
+#include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 
 namespace qs {
@@ -58,7 +59,7 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
     widget.replaceKey("/FT", name("/Sig"));
     widget.replaceKey("/Rect", rect);
     widget.replaceKey("/P", fields.page);
-    widget.replaceKey("/T", QPDFObjectHandle::newString("Signature with certificate " + fields.serial));
+    widget.replaceKey("/T", text_string("Signature with certificate " + fields.serial));
     widget.replaceKey("/V", forward_reference(fields.signature));
     if (fields.appearance != 0) {
         QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();

@@ -3,6 +3,7 @@
 #include "pdf/info_dictionary.h"
 
 #include "core/text.h"
+#include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 
 namespace qs {
@@ -10,7 +11,7 @@ namespace qs {
 namespace {
 
 void set_text(QPDFObjectHandle dictionary, const char *key, const char *value) {
-    if (value && value[0] != '\0') dictionary.replaceKey(key, QPDFObjectHandle::newString(value));
+    if (value && value[0] != '\0') dictionary.replaceKey(key, text_string(value));
 }
 
 bool is_utf16be(const std::string &text) {

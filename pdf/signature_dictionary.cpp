@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "core/text.h"
+#include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 
 namespace qs {
@@ -61,9 +62,9 @@ QPDFObjectHandle signature_dictionary(const SignatureFields &fields) {
     sig.replaceKey("/SubFilter", name(fields.subfilter));
     sig.replaceKey("/Prop_Build", build_properties(fields.appname));
     if (fields.certify) sig.replaceKey("/Reference", docmdp_reference(fields.catalog));
-    sig.replaceKey("/Reason", text(fields.reason));
-    sig.replaceKey("/Location", text(fields.location));
-    sig.replaceKey("/ContactInfo", text(fields.contact));
+    sig.replaceKey("/Reason", text_string(fields.reason));
+    sig.replaceKey("/Location", text_string(fields.location));
+    sig.replaceKey("/ContactInfo", text_string(fields.contact));
     sig.replaceKey("/M", text(fields.moddate));
     // N/2 bytes of 0xFF serialize as "<" followed by N "f" and ">".
     sig.replaceKey("/Contents", text(std::string(static_cast<std::size_t>(fields.digits / 2), '\xff')));

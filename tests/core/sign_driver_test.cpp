@@ -120,4 +120,20 @@ TEST(SignDriverSteps, TimestampWithoutTsaUrlFailsBeforeAnyFileIsOpened) {
     EXPECT_FALSE(qstest::file_exists(out));
 }
 
+// The reason has room for 255 bytes; a longer UTF-8 reason loses whole
+// characters only, so readers still decode it.
+TEST(SignDriverSteps, LongReasonIsCutBetweenCharacters) {
+    qstest::TempDir dir;
+    const std::string conf = qstest::write_signing_config(dir);
+    std::string reason;
+    for (int i = 0; i < 150; ++i) reason += "\xc3\xbc";  // 300 bytes; byte 255 starts no character
+    const std::string out = dir.file("out.pdf");
+    ASSERT_EQ(sign(qstest::fixture("one-page.pdf").c_str(), out.c_str(), "", reason.c_str(), "", 0, "", "", "", "",
+                   conf.c_str(), 0, 0),
+              0)
+        << fetch();
+    const std::string json = qstest::run_shell("qpdf --json=1 --json-key=objects " + qstest::shell_quote(out)).out;
+    EXPECT_NE(json.find("\"/Reason\": \"" + reason.substr(0, 254) + "\""), std::string::npos);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // gives the offset of the previous cross-reference section.
 #include "pdf/file_tail.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -37,6 +38,26 @@ long eof_tail_length(FILE *input, long size) {
     return found;
 }
 
+bool is_pdf_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+
+// The offset written after the "startxref" keyword at s: the first number
+// after it, whatever blanks and line ends stand between them (as every reader
+// takes it). -1 when the keyword or the number is not there.
+long startxref_value(FILE *input, long s) {
+    char text[256];
+    if (std::fseek(input, s, SEEK_SET) != 0) return -1;
+    const std::size_t length = std::fread(text, 1, sizeof text, input);
+    const std::size_t keyword = std::strlen("startxref");
+    if (length <= keyword || std::memcmp(text, "startxref", keyword) != 0 || !is_pdf_space(text[keyword]))
+        return -1;
+    std::size_t at = keyword;
+    while (at < length && is_pdf_space(text[at])) ++at;
+    long value = -1;
+    const auto parsed = std::from_chars(text + at, text + length, value);
+    if (parsed.ec != std::errc() || parsed.ptr == text + at) return -1;
+    return value;
+}
+
 // Offset of the nearest "s" at or before from, or -1 when the start is reached.
 long find_s_backwards(FILE *input, long from) {
     std::vector<char> block(kBlock);
@@ -70,15 +91,13 @@ bool read_file_tail(std::FILE *input, FileTail &tail) {
     }
     const long from = tail.size - eof_length - 9;
     const long s = from >= 0 ? find_s_backwards(input, from) : -1;
-    const std::string keyword = s >= 0 ? line_at(input, s) : std::string();
-    if (keyword != "startxref\n" && keyword != "startxref\r" && keyword != "startxref\r\n") {
+    const long value = s >= 0 ? startxref_value(input, s) : -1;
+    if (value < 0) {
         report(kNoStartxref);
         return false;
     }
-    char value[256];
-    if (!lgets(value, sizeof value, input)) value[0] = '\0';
     tail.startxref = s;
-    tail.prev = std::atol(value);
+    tail.prev = value;
     std::rewind(input);
     return true;
 }

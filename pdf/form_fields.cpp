@@ -14,6 +14,15 @@ constexpr const char *kVersion = "v2.7.1";
 
 QPDFObjectHandle name(const char *text) { return QPDFObjectHandle::newName(text); }
 
+// Notes the indirect objects that a decision is read from.
+struct Consulted {
+    std::vector<QPDFObjGen> *objects;
+    QPDFObjectHandle operator()(QPDFObjectHandle object) const {
+        if (objects && object.isIndirect()) objects->push_back(object.getObjGen());
+        return object;
+    }
+};
+
 bool grants_no_changes(QPDFObjectHandle params) {
     QPDFObjectHandle p = params.isDictionary() ? params.getKey("/P") : QPDFObjectHandle::newNull();
     return p.isNumber() && p.getNumericValue() == 1;
@@ -29,21 +38,22 @@ QPDFObjectHandle direct_dictionary(QPDFObjectHandle dictionary) {
 
 }  // namespace
 
-bool is_certified(QPDFObjectHandle catalog) {
-    QPDFObjectHandle perms = catalog.getKey("/Perms");
-    QPDFObjectHandle docmdp = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
+bool is_certified(QPDFObjectHandle catalog, std::vector<QPDFObjGen> *consulted) {
+    const Consulted note{consulted};
+    QPDFObjectHandle perms = note(catalog.getKey("/Perms"));
+    QPDFObjectHandle docmdp = perms.isDictionary() ? note(perms.getKey("/DocMDP")) : QPDFObjectHandle::newNull();
     if (!docmdp.isDictionary()) return false;
     QPDFObjectHandle type = docmdp.getKey("/Type");
     if (!type.isName() || type.getName() != "/Sig") return false;
-    if (grants_no_changes(docmdp.getKey("/TransformParams"))) return true;
+    if (grants_no_changes(note(docmdp.getKey("/TransformParams")))) return true;
     // Certification signatures keep their parameters in the DocMDP signature reference.
-    QPDFObjectHandle references = docmdp.getKey("/Reference");
+    QPDFObjectHandle references = note(docmdp.getKey("/Reference"));
     for (int i = 0; references.isArray() && i < references.getArrayNItems(); ++i) {
-        QPDFObjectHandle reference = references.getArrayItem(i);
+        QPDFObjectHandle reference = note(references.getArrayItem(i));
         if (!reference.isDictionary()) continue;
         QPDFObjectHandle method = reference.getKey("/TransformMethod");
         if (method.isName() && method.getName() == "/DocMDP" &&
-            grants_no_changes(reference.getKey("/TransformParams")))
+            grants_no_changes(note(reference.getKey("/TransformParams"))))
             return true;
     }
     return false;

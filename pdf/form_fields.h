@@ -9,8 +9,9 @@
 
 namespace qs {
 
-// True when the catalog carries a certification (DocMDP with /P 1).
-bool is_certified(QPDFObjectHandle catalog);
+// True when the catalog carries a certification (DocMDP with /P 1). The
+// indirect objects the answer was read from are added to consulted.
+bool is_certified(QPDFObjectHandle catalog, std::vector<QPDFObjGen> *consulted = nullptr);
 
 struct WidgetFields {
     int signature = 0;  // object number V of the signature dictionary

@@ -26,6 +26,7 @@
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
+#include "pdf/input_warnings.h"
 #include "pdf/qpdf_api.h"
 #include "pdf/signature_dictionary.h"
 #include "pdf/xref_writer.h"
@@ -63,6 +64,7 @@ struct Prepared {
     std::string widget_body;
     Appearance appearance;        // no objects for an invisible signature
     std::vector<Rewritten> rest;  // catalog, rewritten form objects, page(s)
+    std::vector<QPDFObjGen> relied_on;  // input objects copied into the update or deciding it
 };
 
 std::string text_or_empty(const char *s) { return s ? s : ""; }
@@ -79,14 +81,6 @@ void open_input(QPDF &pdf, std::FILE *input, const char *password) {
     }
     if (pdf.isEncrypted())
         throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
-}
-
-// qpdf reads a damaged object as null with a warning; such a document is not
-// signed, since the update would rest on objects it could not read.
-void refuse_if_damaged(QPDF &pdf) {
-    if (!pdf.anyWarnings()) return;
-    const std::vector<QPDFExc> warnings = pdf.getWarnings();
-    throw std::runtime_error("The input PDF is damaged: " + warnings.front().getMessageDetail());
 }
 
 // The next object number: the trailer's /Size, never below the highest number in use.
@@ -127,10 +121,11 @@ Rewritten rewritten(QPDFObjectHandle object) {
 // The page that carries the widget, the widget's rectangle on it (all zero
 // for an invisible signature) and the page's size. A visible signature on
 // every page also lists the other pages, in page order.
-bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, QPDFObjectHandle &page,
-                           int corners[4], PageSize &size, std::vector<QPDFObjectHandle> &others) {
+bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, InputWarnings &warnings,
+                           QPDFObjectHandle &page, int corners[4], PageSize &size,
+                           std::vector<QPDFObjectHandle> &others) {
     const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
-    refuse_if_damaged(pdf);
+    warnings.collect(pdf);
     if (pages.empty()) {
         report("The input PDF has no pages.");
         return false;
@@ -209,6 +204,25 @@ std::string prepare_widget(const SignatureRequest &request, int signature, QPDFO
     return serialize(widget_annotation(widget));
 }
 
+// Indirect parts of the input whose contents the update copies into the
+// catalog or the pages it writes.
+void add_copied_objects(QPDFObjectHandle catalog, const std::vector<QPDFObjectHandle> &pages,
+                        std::vector<QPDFObjGen> &objects) {
+    std::vector<QPDFObjectHandle> parts = {catalog.getKey("/AcroForm")};
+    for (QPDFObjectHandle page : pages) parts.push_back(page.getKey("/Annots"));
+    for (QPDFObjectHandle part : parts)
+        if (part.isIndirect()) objects.push_back(part.getObjGen());
+}
+
+// The input's objects that the update writes again (under their own number or
+// copied into another object) or that decide whether it may sign at all.
+std::set<QPDFObjGen> rewritten_or_relied_on(const Prepared &p) {
+    std::set<QPDFObjGen> objects(p.relied_on.begin(), p.relied_on.end());
+    for (const Rewritten &object : p.rest) objects.insert(QPDFObjGen(object.number, object.generation));
+    if (!p.info.is_new) objects.insert(QPDFObjGen(p.info.number, p.info.generation));
+    return objects;
+}
+
 // The catalog, the form objects it only refers to, the page and the other
 // pages that carry the widget, each written once.
 void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHandle> &form_objects,
@@ -223,7 +237,8 @@ void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHand
     for (QPDFObjectHandle other : others) add(other);
 }
 
-bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, Prepared &p) {
+bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, InputWarnings &warnings,
+             Prepared &p) {
     const SigningConfig &config = *request.config;
     const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
     const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
@@ -234,7 +249,7 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
         return false;
     }
     QPDFObjectHandle root = pdf.getRoot();
-    if (is_certified(root)) {
+    if (is_certified(root, &p.relied_on)) {
         report(kCertified);
         return false;
     }
@@ -250,7 +265,7 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
     int corners[4] = {0, 0, 0, 0};
     PageSize page_size;
     std::vector<QPDFObjectHandle> other_pages;
-    if (!choose_signature_page(pdf, request, page, corners, page_size, other_pages)) return false;
+    if (!choose_signature_page(pdf, request, warnings, page, corners, page_size, other_pages)) return false;
 
     prepare_info(trailer, request, appname, moddate, next, p);
     if (request.visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
@@ -260,6 +275,9 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, P
     p.next = next;
     p.signature = prepare_signature(request, appname, subfilter, moddate, root);
     p.widget_body = prepare_widget(request, p.signature_number, page, corners, p.appearance);
+    std::vector<QPDFObjectHandle> pages = {page};
+    pages.insert(pages.end(), other_pages.begin(), other_pages.end());
+    add_copied_objects(root, pages, p.relied_on);
 
     std::vector<QPDFObjectHandle> form_objects =
         add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
@@ -329,15 +347,20 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
 
     QPDF pdf;
     open_input(pdf, input, request.password);
+    // Harmless blemishes are signed over; damage, or a blemish in an object the
+    // update writes again or relies on, refuses the document.
+    InputWarnings warnings;
+    warnings.collect(pdf);
     Prepared prepared;
     SignatureRequest even = request;
     even.digits += even.digits % 2;  // N/2 placeholder bytes must give exactly N digits
     try {
-        if (!prepare(pdf, even, tail, prepared)) return false;
+        if (!prepare(pdf, even, tail, warnings, prepared)) return false;
     } catch (const QPDFExc &e) {
         throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
     }
-    refuse_if_damaged(pdf);
+    warnings.collect(pdf);
+    warnings.refuse_about(rewritten_or_relied_on(prepared));
     // A c of more than five digits widens its placeholder; the layout is then settled again.
     for (int width = kRangeWidth;;)
         if (lay_out(prepared, width, update)) return true;

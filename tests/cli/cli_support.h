@@ -37,8 +37,9 @@ BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string
 std::vector<std::string> output_lines(const std::string &out);
 
 // Checks a signed document with tools of others: pdfsig must call the
-// signature valid over the total document, and qpdf --check must pass.
-// Returns an empty text, or what failed.
-std::string check_signed_output(const std::string &path);
+// signature valid over the total document, and qpdf --check must pass. With
+// the input named, qpdf --check may repeat the warnings it gives on the input,
+// but no other. Returns an empty text, or what failed.
+std::string check_signed_output(const std::string &path, const std::string &input = "");
 
 }  // namespace clitest

@@ -27,6 +27,7 @@ struct Case {
     const char *name;
     std::function<std::string(const TempDir &)> make;  // the document's bytes
     Expect expect;
+    const char *refusal = nullptr;  // the start of the failure text, when it is fixed
 };
 
 std::string classic() { return qstest::read_file(qstest::fixture("classic.pdf")); }
@@ -73,8 +74,11 @@ std::string page(const std::string &box = "[0 0 595 842]") {
 }
 
 // A classic table with /XRefStm in its trailer: object 4 lives in an object
-// stream that only the cross-reference stream knows about.
-std::string hybrid_pdf() {
+// stream that only the cross-reference stream knows about. The keyword that
+// opens both streams, the object stream's header and the excess of its
+// /Length over its data can be given.
+std::string hybrid_pdf(const std::string &keyword = "stream\n", const std::string &header = "4 0 ",
+                       std::size_t excess = 0) {
     std::string pdf = "%PDF-1.5\n%\xe2\xe3\xcf\xd3\n";
     std::vector<std::size_t> at(7, 0);
     const auto add = [&](int number, const std::string &body) {
@@ -84,12 +88,11 @@ std::string hybrid_pdf() {
     add(1, kCatalog);
     add(2, kPages);
     add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 4 0 R >> >> >>");
-    const std::string header = "4 0 ";
     const std::string stream = header + "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
     add(5, "<< /Type /ObjStm /N 1 /First " + std::to_string(header.size()) + " /Length " +
-               std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream");
+               std::to_string(stream.size() + excess) + " >>\n" + keyword + stream + "\nendstream");
     const std::string row("\x02\x00\x05\x00", 4);  // W [1 2 1]: in stream 5, index 0
-    add(6, "<< /Type /XRef /Size 7 /Index [4 1] /W [1 2 1] /Length 4 >>\nstream\n" + row + "\nendstream");
+    add(6, "<< /Type /XRef /Size 7 /Index [4 1] /W [1 2 1] /Length 4 >>\n" + keyword + row + "\nendstream");
     const std::size_t xref = pdf.size();
     pdf += "xref\n0 7\n0000000000 65535 f \n";
     for (int n = 1; n <= 6; ++n)
@@ -158,13 +161,16 @@ protected:
         EXPECT_EQ(qstest::read_file(in), bytes) << "the input was changed";
         if (starts_with(s.out, "-1#")) {
             EXPECT_NE(c.expect, Expect::Signed) << s.out;
+            if (c.refusal) {
+                EXPECT_TRUE(starts_with(s.out, std::string("-1#") + c.refusal)) << s.out;
+            }
             EXPECT_EQ(s.status, 255) << s.out << s.err;
             EXPECT_EQ(files_in(dir.path()), before) << "a refused document left files behind";
         } else {
             EXPECT_NE(c.expect, Expect::Refused) << s.out;
             EXPECT_EQ(s.out, "0#Document signed: input[" + in + "] output[" + out + "]\n");
             EXPECT_EQ(s.status, 0);
-            EXPECT_EQ(clitest::check_signed_output(out), "");
+            EXPECT_EQ(clitest::check_signed_output(out, in), "");
             const clitest::BoundedRun v = clitest::run_bounded(dir, {"verify", "-i", out, "-z", conf});
             expect_one_line(v);
             EXPECT_TRUE(starts_with(v.out, "0#Document signature verified [Signer: Test Signer]")) << v.out;
@@ -233,6 +239,83 @@ TEST_F(MalformedInput, BrokenCrossReferenceIsRefused) {
         {"trailer without /Root",
          [&](const TempDir &) { return hand_pdf({kCatalog, kPages, page()}, "/Size 4"); }, Expect::Refused},
     });
+}
+
+// Blemishes that readers pass over are signed over, and the output repeats
+// none of them that the input did not have; damage, or a blemish in an object
+// the update writes again, is refused.
+TEST_F(MalformedInput, HarmlessBlemishesAreSignedAndDamageIsRefused) {
+    const std::string plain = hand_pdf({kCatalog, kPages, page()});
+    const std::size_t xref = plain.rfind("\nxref\n") + 1;
+    const auto tail = [&](const std::string &text) {  // everything from "startxref" on
+        return [&plain, text](const TempDir &) { return plain.substr(0, plain.rfind("startxref")) + text; };
+    };
+    const std::string at_xref = std::to_string(xref);
+    const auto pages = [](const std::string &extra) {  // a page tree node with more in it
+        return [extra](const TempDir &) {
+            return hand_pdf({kCatalog, "<< /Type /Pages /Kids [3 0 R] /Count 1 " + extra + " >>", page()});
+        };
+    };
+    const auto objects = [](std::vector<std::string> list, const std::string &trailer = "") {
+        return [list, trailer](const TempDir &) { return hand_pdf(list, trailer); };
+    };
+    const auto entries_with_late_blanks = [&](const TempDir &) {
+        std::string text = plain;
+        for (std::size_t at = 0; (at = text.find(" n \n", at)) != std::string::npos; at += 4)
+            text.replace(at, 4, " n\n ");
+        return text;
+    };
+    const auto page_moved = [&](const TempDir &) {
+        const std::size_t at = plain.find("3 0 obj");
+        return replaced(plain, padded(at) + " 00000 n", padded(at + 2) + " 00000 n");
+    };
+    const std::vector<Case> cases = {
+        {"trailer /Size above the objects in use", objects({kCatalog, kPages, page()}, "/Size 9 /Root 1 0 R"),
+         Expect::Signed},
+        {"startxref at the line end before xref",
+         [&](const TempDir &) { return with_startxref(plain, std::to_string(xref - 1)); }, Expect::Signed},
+        {"startxref and its value on one line", tail("startxref " + at_xref + "\n%%EOF\n"), Expect::Signed},
+        {"startxref with lone CR line ends", tail("startxref\r\r" + at_xref + "\r%%EOF\r"), Expect::Signed},
+        {"startxref with a blank line", tail("startxref\n\n" + at_xref + "\n%%EOF\n"), Expect::Signed},
+        {"stream keywords followed by CR only", [](const TempDir &) { return hybrid_pdf("stream\r"); },
+         Expect::Signed},
+        {"stream keywords followed by a blank", [](const TempDir &) { return hybrid_pdf("stream \n"); },
+         Expect::Signed},
+        {"table entries with the line end before the blank", entries_with_late_blanks, Expect::Signed},
+        {"stray # in a name of the page tree", pages("/Stray#Name 1"), Expect::Signed},
+        {"key given twice in the page tree", pages("/Count 1"), Expect::Signed},
+
+        {"page not where its entry points", page_moved, Expect::Refused, "The input PDF is damaged: expected n n obj"},
+        {"page without endobj", objects({kCatalog, kPages, page() + " 12"}), Expect::Refused,
+         "The input PDF is damaged: expected endobj"},
+        {"object stream longer than its data", [](const TempDir &) { return hybrid_pdf("stream\n", "4 0 ", 40); },
+         Expect::Refused, "The input PDF is damaged: expected endstream"},
+        {"object stream with a damaged header", [](const TempDir &) { return hybrid_pdf("stream\n", "4 x "); },
+         Expect::Refused, "The input PDF is damaged: expected integer in object stream header"},
+        {"page tree with a brace read as null", pages("}"), Expect::Refused,
+         "The input PDF is damaged: treating unexpected brace token as null"},
+        {"page listed twice in the page tree",
+         objects({kCatalog, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>", page()}), Expect::Refused,
+         "The input PDF is damaged: kid 1 (from 0) appears more than once"},
+        {"key given twice in the catalog",
+         objects({"<< /Type /Catalog /Type /Catalog /Pages 2 0 R >>", kPages, page()}), Expect::Refused,
+         "The input PDF is damaged: dictionary has duplicated key /Type"},
+        {"key given twice in the signature page",
+         objects({kCatalog, kPages, page("[0 0 595 842] /Rotate 0 /Rotate 0")}), Expect::Refused,
+         "The input PDF is damaged: dictionary has duplicated key /Rotate"},
+        {"key given twice in the information dictionary",
+         objects({kCatalog, kPages, page(), "<< /Title (a) /Title (b) >>"}, "/Size 5 /Root 1 0 R /Info 4 0 R"),
+         Expect::Refused, "The input PDF is damaged: dictionary has duplicated key /Title"},
+        {"key given twice in the certification signature",
+         objects({"<< /Type /Catalog /Pages 2 0 R /Perms << /DocMDP 4 0 R >> >>", kPages, page(),
+                  "<< /Type /Sig /TransformParams << /P 1 /P 2 >> >>"}),
+         Expect::Refused, "The input PDF is damaged: dictionary has duplicated key /P"},
+        {"stray # in a name of the form",
+         objects({"<< /Type /Catalog /Pages 2 0 R /AcroForm 4 0 R >>", kPages, page(),
+                  "<< /Fields [] /Stray#Name 1 >>"}),
+         Expect::Refused, "The input PDF is damaged: name with stray #"},
+    };
+    sign_and_verify(cases);
 }
 
 TEST_F(MalformedInput, EncryptedInputIsRefused) {
@@ -322,7 +405,7 @@ TEST_F(MalformedInput, UnusualButSoundDocumentsAreSigned) {
          Expect::Signed},
         {"trailer /Size below the objects in use",
          [](const TempDir &) { return hand_pdf({kCatalog, kPages, page(), "(spare)"}, "/Size 2 /Root 1 0 R"); },
-         Expect::Either},
+         Expect::Signed},
         {"trailer /Size at the largest object number",
          [](const TempDir &) { return hand_pdf({kCatalog, kPages, page()}, "/Size 2147483647 /Root 1 0 R"); },
          Expect::Either},

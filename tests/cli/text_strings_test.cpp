@@ -30,11 +30,12 @@ TEST(TextStrings, ReadersDecodeTheCharactersThatWereGiven) {
     for (int i = 0; i < 40; ++i) long_contact += "承認";  // 240 bytes: moves the placeholder far
     const Texts rows[] = {
         {"German", "Genehmigt für Zahlung", "Köln", "Prüfbericht Übersicht", "Jürgen Groß", false},
-        {"French", "Approuvé à réception — œuvre", "Besançon", "Être ou ne pas être", "Françoise € Noël", false},
+        {"French", "Approuvé à réception — œuvre", "Besançon", "Être ou ne pas être", "Françoise € Noël",
+         false},
         {"Greek", "Εγκρίθηκε για πληρωμή", "Αθήνα", "Σύμβαση", "Γιώργος", false},
         {"CJK", "承認済み：支払い", "東京都", "契約書 第3版", long_contact, false},
-        {"Latin-1 bytes", "Genehmigt f\xfcr Zahlung", "Stadt K\xf6ln am Rhein", "Der T\xedtel hier", "J\xfcrgen M\xfcller",
-         true},
+        {"Latin-1 bytes", "Genehmigt f\xfcr Zahlung", "Stadt K\xf6ln am Rhein", "Der T\xedtel hier",
+         "J\xfcrgen M\xfcller", true},
         {"ASCII", "Approved by finance", "Berlin", "Contract 42", "signer@example.com", true},
     };
     qstest::TempDir dir;

@@ -1,0 +1,107 @@
+#include "pdf/input_warnings.h"
+
+#include <charconv>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qs {
+
+namespace {
+
+// What qpdf names as the warning's object.
+enum class Where {
+    Nowhere,    // no object: the file as a whole
+    XrefTable,  // "xref table"
+    Object,     // "object n g", or "xref stream: object n g"
+    Other,      // any other description; no warning there is accepted
+};
+
+struct Harmless {
+    Where where;
+    const char *message;  // the whole message, as a pattern
+};
+
+// Warnings (all qpdf_e_damaged_pdf) that describe a blemish the update neither
+// relies on nor repeats. Everything else refuses the document.
+const Harmless kHarmless[] = {
+    // A wrong trailer /Size: new objects are numbered above the highest number
+    // in use, and the update writes a /Size of its own.
+    {Where::Nowhere, R"(reported number of objects \(\d+\) is not one plus the highest object number \(\d+\))"},
+    // startxref points at a line end just before "xref": the table is found and
+    // read whole; the update's /Prev repeats the input's value, which every
+    // reader already resolves.
+    {Where::Nowhere, "extraneous whitespace seen before xref"},
+    // A table entry with a wrong line end or spacing whose numbers were still
+    // read; an object that it misplaces fails when read ("expected n n obj").
+    {Where::XrefTable, "accepting invalid xref table entry"},
+    // Line ends after "stream": the stream's data were found. The update never
+    // writes one of the input's streams again.
+    {Where::Object, "stream keyword followed by carriage return only"},
+    {Where::Object, "stream keyword followed by extraneous whitespace"},
+    {Where::Object, "stream keyword not followed by proper line terminator"},
+    // A bare "#" in a name, read as itself; the object keeps its bytes unless the
+    // update rewrites it, which refuses.
+    {Where::Object, "name with stray # will not work with PDF >= 1.2"},
+    // A key given twice; the object keeps its bytes unless the update rewrites
+    // it, which refuses (one of the values would be dropped).
+    {Where::Object, R"(dictionary has duplicated key /\S*; last occurrence overrides earlier ones)"},
+};
+
+bool number(const std::ssub_match &digits, int &value) {
+    const std::string text = digits.str();
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+Where where(const QPDFExc &warning, QPDFObjGen &object) {
+    static const std::regex object_name(R"((?:xref stream: )?object (\d+) (\d+))");
+    const std::string &name = warning.getObject();
+    if (name.empty()) return Where::Nowhere;
+    if (name == "xref table") return Where::XrefTable;
+    std::smatch match;
+    int id = 0, generation = 0;
+    if (std::regex_match(name, match, object_name) && number(match[1], id) && number(match[2], generation)) {
+        object = QPDFObjGen(id, generation);
+        return Where::Object;
+    }
+    return Where::Other;
+}
+
+bool is_harmless(const QPDFExc &warning) {
+    static const std::vector<std::pair<Where, std::regex>> rows = [] {
+        std::vector<std::pair<Where, std::regex>> compiled;
+        for (const Harmless &row : kHarmless) compiled.emplace_back(row.where, std::regex(row.message));
+        return compiled;
+    }();
+    if (warning.getErrorCode() != qpdf_e_damaged_pdf) return false;
+    QPDFObjGen object;
+    const Where at = where(warning, object);
+    for (const auto &row : rows)
+        if (row.first == at && std::regex_match(warning.getMessageDetail(), row.second)) return true;
+    return false;
+}
+
+[[noreturn]] void refuse(const QPDFExc &warning) {
+    throw std::runtime_error("The input PDF is damaged: " + warning.getMessageDetail());
+}
+
+}  // namespace
+
+void InputWarnings::collect(QPDF &pdf) {
+    for (QPDFExc &warning : pdf.getWarnings()) {
+        if (!is_harmless(warning)) refuse(warning);
+        kept_.push_back(std::move(warning));
+    }
+}
+
+void InputWarnings::refuse_about(const std::set<QPDFObjGen> &objects) const {
+    for (const QPDFExc &warning : kept_) {
+        QPDFObjGen object;
+        if (where(warning, object) == Where::Object && objects.count(object)) refuse(warning);
+    }
+}
+
+}  // namespace qs

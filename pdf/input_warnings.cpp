@@ -4,14 +4,13 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace qs {
 
 namespace {
 
-// What qpdf names as the warning's object.
+// What qpdf names as a warning's object.
 enum class Where {
     Nowhere,    // no object: the file as a whole
     XrefTable,  // "xref table"
@@ -20,34 +19,39 @@ enum class Where {
 };
 
 struct Harmless {
+    qpdf_error_code_e code;
     Where where;
     const char *message;  // the whole message, as a pattern
 };
 
-// Warnings (all qpdf_e_damaged_pdf) that describe a blemish the update neither
-// relies on nor repeats. Everything else refuses the document.
+constexpr qpdf_error_code_e kDamaged = qpdf_e_damaged_pdf;
+
+// Warnings that describe a blemish the update neither relies on nor repeats.
+// Everything else refuses the document.
 const Harmless kHarmless[] = {
     // A wrong trailer /Size: new objects are numbered above the highest number
     // in use, and the update writes a /Size of its own.
-    {Where::Nowhere, R"(reported number of objects \(\d+\) is not one plus the highest object number \(\d+\))"},
-    // startxref points at a line end just before "xref": the table is found and
-    // read whole; the update's /Prev repeats the input's value, which every
-    // reader already resolves.
-    {Where::Nowhere, "extraneous whitespace seen before xref"},
+    {kDamaged, Where::Nowhere,
+     R"(reported number of objects \(\d+\) is not one plus the highest object number \(\d+\))"},
+    // startxref points at the line end just before "xref": the table is found
+    // and read whole, and the update's /Prev repeats the input's value, which
+    // readers already resolve.
+    {kDamaged, Where::Nowhere, "extraneous whitespace seen before xref"},
     // A table entry with a wrong line end or spacing whose numbers were still
-    // read; an object that it misplaces fails when read ("expected n n obj").
-    {Where::XrefTable, "accepting invalid xref table entry"},
-    // Line ends after "stream": the stream's data were found. The update never
-    // writes one of the input's streams again.
-    {Where::Object, "stream keyword followed by carriage return only"},
-    {Where::Object, "stream keyword followed by extraneous whitespace"},
-    {Where::Object, "stream keyword not followed by proper line terminator"},
-    // A bare "#" in a name, read as itself; the object keeps its bytes unless the
-    // update rewrites it, which refuses.
-    {Where::Object, "name with stray # will not work with PDF >= 1.2"},
-    // A key given twice; the object keeps its bytes unless the update rewrites
-    // it, which refuses (one of the values would be dropped).
-    {Where::Object, R"(dictionary has duplicated key /\S*; last occurrence overrides earlier ones)"},
+    // read. An object it misplaces is refused when the update reads it
+    // ("expected n n obj"); the table itself stays as it is.
+    {kDamaged, Where::XrefTable, "accepting invalid xref table entry"},
+    // Line ends after "stream": the stream's data were found where they start.
+    // The update never writes one of the input's streams again.
+    {kDamaged, Where::Object, "stream keyword followed by carriage return only"},
+    {kDamaged, Where::Object, "stream keyword followed by extraneous whitespace"},
+    {kDamaged, Where::Object, "stream keyword not followed by proper line terminator"},
+    // A bare "#" in a name, read as itself. The object keeps its bytes; one the
+    // update writes again or relies on is refused.
+    {kDamaged, Where::Object, "name with stray # will not work with PDF >= 1.2"},
+    // A key given twice. The object keeps its bytes; one the update writes
+    // again (which would drop a value) or relies on is refused.
+    {kDamaged, Where::Object, R"(dictionary has duplicated key /\S*; last occurrence overrides earlier ones)"},
 };
 
 bool number(const std::ssub_match &digits, int &value) {
@@ -71,16 +75,19 @@ Where where(const QPDFExc &warning, QPDFObjGen &object) {
 }
 
 bool is_harmless(const QPDFExc &warning) {
-    static const std::vector<std::pair<Where, std::regex>> rows = [] {
-        std::vector<std::pair<Where, std::regex>> compiled;
-        for (const Harmless &row : kHarmless) compiled.emplace_back(row.where, std::regex(row.message));
+    static const std::vector<std::regex> patterns = [] {
+        std::vector<std::regex> compiled;
+        for (const Harmless &row : kHarmless) compiled.emplace_back(row.message);
         return compiled;
     }();
-    if (warning.getErrorCode() != qpdf_e_damaged_pdf) return false;
     QPDFObjGen object;
     const Where at = where(warning, object);
-    for (const auto &row : rows)
-        if (row.first == at && std::regex_match(warning.getMessageDetail(), row.second)) return true;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        const Harmless &row = kHarmless[i];
+        if (row.code == warning.getErrorCode() && row.where == at &&
+            std::regex_match(warning.getMessageDetail(), patterns[i]))
+            return true;
+    }
     return false;
 }
 

@@ -113,35 +113,6 @@ bool needs_truetype(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
-bool is_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned long code = 0, lowest = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, code = lead & 0x1F, lowest = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, code = lead & 0x0F, lowest = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, code = lead & 0x07, lowest = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
-}
-
 std::string truetype_font_path(const SigningConfig &config) {
     if (config.sigfont[0] != '\0') {
         if (is_regular_file(config.sigfont)) return config.sigfont;

@@ -18,9 +18,6 @@ constexpr const char *kDefaultFontPaths[] = {"/usr/share/fonts/dejavu/DejaVuSans
 // True when text has a byte of 0x80 or above.
 bool needs_truetype(std::string_view text);
 
-// True when text is well-formed UTF-8.
-bool is_utf8(std::string_view text);
-
 // The font file for the TrueType route: sigfont, else the first default path
 // that names a regular file. Empty, with a debug line, when there is none.
 std::string truetype_font_path(const SigningConfig &config);

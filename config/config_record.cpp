@@ -1,6 +1,8 @@
 // Creation and release of the settings record of one operation.
 #include <cstdlib>
 
+#include <openssl/crypto.h>
+
 #include <quillseal/config.h>
 
 #include "config/config_record.h"
@@ -30,6 +32,9 @@ QS_API SigningConfig *init_config(const char *) {
 QS_API void free_config(SigningConfig *config) {
     if (!config) return;
     std::free(config->certfile);
+    // The record holds the PIN, the key reference composed with it and the
+    // decrypted passwords; none of them outlives it in freed memory.
+    OPENSSL_cleanse(config, sizeof *config);
     std::free(config);
 }
 

@@ -1,8 +1,11 @@
 // The configuration of one operation: JSON text first, then the key=value
 // file, then the defaults, and finally the check that the selected key store
 // is completely described.
+#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <openssl/crypto.h>
 
 #include <quillseal/config.h>
 
@@ -24,12 +27,21 @@ void default_to(char (&field)[N], const char *value) {
     if (empty(field)) qs::copy_field(field, value);
 }
 
-// The key reference handed to the engine; false when it does not fit.
+// The key reference handed to the engine; false when it does not fit. It is
+// written straight into the record, so the PIN it may carry is copied nowhere
+// else; a reference that does not fit is wiped whole, cut part included.
 bool compose_p11key(SigningConfig *config) {
-    const std::string url = config->p11url;
-    const bool names_slot_and_id = url.find("slot_") != std::string::npos && url.find("-id_") != std::string::npos;
-    if (names_slot_and_id || empty(config->pin)) return qs::copy_field(config->p11key, url);
-    return qs::copy_field(config->p11key, url + ";pin-value=" + config->pin);
+    const char *url = config->p11url;
+    const bool names_slot_and_id = std::strstr(url, "slot_") && std::strstr(url, "-id_");
+    bool fits;
+    if (names_slot_and_id || empty(config->pin)) {
+        fits = qs::copy_field(config->p11key, url);
+    } else {
+        const int n = std::snprintf(config->p11key, sizeof config->p11key, "%s;pin-value=%s", url, config->pin);
+        fits = n >= 0 && static_cast<std::size_t>(n) < sizeof config->p11key;
+    }
+    if (!fits) OPENSSL_cleanse(config->p11key, sizeof config->p11key);
+    return fits;
 }
 
 void normalise_hashalgo(char (&hashalgo)[256]) {
@@ -48,7 +60,6 @@ int apply_defaults(SigningConfig *config) {
     int result = 0;
     if (same(config->certstore, kPkcs11) && !compose_p11key(config)) {
         // A cut key reference would hand the device a wrong PIN.
-        config->p11key[0] = '\0';
         qs::report("Error processing configuration file! The entries p11url and pin are too long!");
         result = -11;
     }

@@ -19,7 +19,8 @@
 #include <openssl/x509v3.h>
 #include <openssl/provider.h>
 // The ENGINE interface is deprecated in OpenSSL 3 but still the way to reach
-// PKCS#11 devices through an engine object.
+// PKCS#11 devices through an engine object; only its two release calls are
+// named here, and crypto/pkcs11_engine.cpp is the one user of the rest.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <openssl/engine.h>
@@ -56,8 +57,9 @@ inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
 inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-// A functional engine reference (as handed out by ENGINE_get_default_RSA).
+// An engine's functional reference (from ENGINE_init) and its structural one.
 inline void finish_engine(ENGINE *e) { ENGINE_finish(e); }
+inline void free_engine(ENGINE *e) { ENGINE_free(e); }
 #pragma GCC diagnostic pop
 
 using FilePtr = CHandle<FILE, close_file>;
@@ -92,6 +94,7 @@ using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
 using X509InfoStackPtr = CHandle<STACK_OF(X509_INFO), free_x509_info_stack>;
 using EngineFunctionalPtr = CHandle<ENGINE, finish_engine>;
+using EngineStructuralPtr = CHandle<ENGINE, free_engine>;
 using OpensslBufferPtr = CHandle<unsigned char, free_openssl_buffer>;
 using OpensslTextPtr = CHandle<char, free_openssl_text>;
 using CurlPtr = CHandle<CURL, curl_easy_cleanup>;

@@ -7,32 +7,20 @@
 #include "core/guard.h"
 #include "core/input_file.h"
 #include "crypto/key_store.h"
-
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include "crypto/pkcs11_engine.h"
 
 namespace qs {
-namespace {
-
-int load_device_key(SigningConfig *config, KeyMaterial &out) {
-    // The engine was made the default RSA implementation when it was registered.
-    EngineFunctionalPtr engine(ENGINE_get_default_RSA());
-    EVP_PKEY *key = engine ? ENGINE_load_private_key(engine.get(), config->p11key, nullptr, nullptr) : nullptr;
-    if (!key) {
-        report("Error: ENGINE_load_private_key() returned NULL key...");
-        return -1;
-    }
-    out.key.reset(key);
-    return 0;
-}
-
-}  // namespace
 
 int load_device_keys(SigningConfig *config, KeyMaterial &out) {
     if (pkcs11engine_register(config) < 0) {
         report("Error loading PKCS#11 engine.");
         return -1;
     }
-    if (load_device_key(config, out) < 0) return -1;
+    out.key = load_engine_key(config);
+    if (!out.key) {
+        report("Error: ENGINE_load_private_key() returned NULL key...");
+        return -1;
+    }
     bool not_regular = false;
     FilePtr pem = open_regular_file(config->signerpem, not_regular);
     out.cert.reset(pem ? PEM_read_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr);

@@ -112,7 +112,14 @@ typedef struct HttpResponseBuffer {
  * would be passed. */
 QS_API size_t write_memory_callback(char *chunk, size_t size, size_t count, void *buffer);
 
-/* ---- PKCS#11 engine ---- */
+/* ---- PKCS#11 engine ----
+ * pkcs11engine_register loads the engine object config->engine once per
+ * process and points it at the module config->library with config->pin;
+ * 0 when it is (or already was) ready, -1 otherwise (written to the debug log
+ * only; the caller reports). Keys are then loaded by config->p11key.
+ * pkcs11engine_init registers it when the default configuration file names a
+ * PKCS#11 device (pdfsigning_init calls it); pkcs11engine_shutdown releases it
+ * (pdfsigning_shutdown calls it), and a later registration loads it again. */
 QS_API int pkcs11engine_register(SigningConfig *config);
 QS_API void pkcs11engine_init(void);
 QS_API void pkcs11engine_shutdown(void);

@@ -1,0 +1,17 @@
+// PKCS#11 security devices through OpenSSL's dynamic engine: loaded once per
+// process, pointed at the device vendor's module, released at shutdown.
+#pragma once
+
+#include <quillseal/config.h>
+
+#include "core/handles.h"
+
+namespace qs {
+
+// The private key the configuration's key reference (p11key) names, loaded
+// through the registered engine; nothing when the device gives no key. After
+// such a failure the engine is released, so that the next signing loads it
+// afresh with its own module path and PIN instead of a refused one.
+EvpPkeyPtr load_engine_key(SigningConfig *config);
+
+}  // namespace qs

@@ -1,0 +1,40 @@
+// A SoftHSM2 token of a test's own, reached through the PKCS#11 engine of the
+// system's OpenSSL: the fixture keys are imported into it, so that signing
+// uses keys that never leave the token.
+#pragma once
+
+#include <string>
+
+#include "support/support.h"
+
+namespace qstest {
+
+class SoftToken {
+public:
+    static constexpr const char *kPin = "735911";
+
+    // Initialises a token in dir (its own softhsm2.conf and token folder) and
+    // imports the fixture keys: signer.key as "signer" (id 01) and
+    // ec-signer.key as "ec" (id 02). problem() tells what went wrong, if anything.
+    explicit SoftToken(const TempDir &dir);
+
+    const std::string &problem() const { return problem_; }
+    const std::string &slot() const { return slot_; }       // the token's slot id, decimal
+    const std::string &engine() const { return engine_; }   // the engine object of OpenSSL
+    const std::string &module() const { return module_; }   // the SoftHSM2 module
+    // "SOFTHSM2_CONF=... " to put before a command line.
+    std::string env() const;
+    // Points the module at this token for code running in this process.
+    void activate() const;
+
+    // A key=value configuration for this token, the PIN stored encrypted,
+    // followed by extra lines; pin_value replaces the PIN.
+    std::string write_config(const TempDir &dir, const std::string &name, const std::string &p11url,
+                             const std::string &signerpem = "signer.pem", const std::string &extra = "",
+                             const std::string &pin_value = kPin) const;
+
+private:
+    std::string conf_, slot_, engine_, module_, problem_;
+};
+
+}  // namespace qstest

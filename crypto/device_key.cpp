@@ -11,14 +11,24 @@
 
 namespace qs {
 
+namespace {
+
+constexpr const char *kNoKey = "Error: ENGINE_load_private_key() returned NULL key...";
+
+}  // namespace
+
 int load_device_keys(SigningConfig *config, KeyMaterial &out) {
+    if (refused_before(config)) {
+        report(kNoKey);
+        return -1;
+    }
     if (pkcs11engine_register(config) < 0) {
         report("Error loading PKCS#11 engine.");
         return -1;
     }
     out.key = load_engine_key(config);
     if (!out.key) {
-        report("Error: ENGINE_load_private_key() returned NULL key...");
+        report(kNoKey);
         return -1;
     }
     bool not_regular = false;

@@ -13,6 +13,9 @@
 
 #include <cstring>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/ui.h>
@@ -31,6 +34,12 @@ namespace {
 // runs at a time per process, so nothing guards them.
 ENGINE *_engine = nullptr;
 int engine_inited = 0;
+
+// Fingerprints of the settings (module, key reference, PIN) whose key the
+// device refused since the last shutdown. They are not tried again before the
+// next one, so that a wrong PIN costs one attempt per run and not one per
+// document: a smart card locks itself after a few.
+std::vector<std::string> refused_settings;
 
 constexpr const char *kDevice = "PKCS11 SECURITY DEVICE";
 
@@ -122,6 +131,20 @@ int register_engine(SigningConfig *config) {
     return 0;
 }
 
+// SHA-256 over the settings a key is loaded with; the PIN is fed to the
+// digest where it stands and copied nowhere.
+std::string fingerprint(const SigningConfig *config) {
+    qs::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+    for (const char *part : {config->library, config->p11key, config->pin})
+        ok = ok && EVP_DigestUpdate(ctx.get(), part, std::strlen(part) + 1) == 1;
+    ok = ok && EVP_DigestFinal_ex(ctx.get(), digest, &size) == 1;
+    if (!ok) throw std::runtime_error("The device settings could not be digested.");
+    return std::string(reinterpret_cast<const char *>(digest), size);
+}
+
 void shutdown_engine() {
     if (engine_inited != 1) return;
     release(qs::EngineStructuralPtr(_engine), qs::EngineFunctionalPtr(_engine));
@@ -152,6 +175,17 @@ void init_from_default_file() {
 
 namespace qs {
 
+bool refused_before(SigningConfig *config) {
+    const std::string settings = fingerprint(config);
+    for (const std::string &refused : refused_settings) {
+        if (refused == settings) {
+            debug(config, "the device refused this key and PIN before; they are not tried again until shutdown");
+            return true;
+        }
+    }
+    return false;
+}
+
 EvpPkeyPtr load_engine_key(SigningConfig *config) {
     // A PIN that is missing or was refused is never asked for: a signing
     // server has nobody at its terminal, and a prompt would stall the run.
@@ -167,6 +201,7 @@ EvpPkeyPtr load_engine_key(SigningConfig *config) {
         // The engine's own reasons go to the debug log, unless they quote the PIN.
         if (config->pin[0] && why.find(config->pin) != std::string::npos) why = "reasons withheld";
         debug(config, ("no key from the device [" + why + "]; the pkcs11 engine is released").c_str());
+        refused_settings.push_back(fingerprint(config));
         shutdown_engine();
     }
     return key;
@@ -185,7 +220,10 @@ QS_API void pkcs11engine_init(void) {
 }
 
 QS_API void pkcs11engine_shutdown(void) {
-    qs::guarded([] { shutdown_engine(); });
+    qs::guarded([] {
+        shutdown_engine();
+        refused_settings.clear();
+    });
 }
 
 }  // extern "C"

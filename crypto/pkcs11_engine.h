@@ -8,6 +8,11 @@
 
 namespace qs {
 
+// True when the device refused the key of these settings (module, key
+// reference, PIN) since the last shutdown: they are not tried again before the
+// next one, so that a wrong PIN cannot lock a card one document at a time.
+bool refused_before(SigningConfig *config);
+
 // The private key the configuration's key reference (p11key) names, loaded
 // through the registered engine; nothing when the device gives no key. After
 // such a failure the engine is released, so that the next signing loads it

@@ -98,20 +98,35 @@ TEST_F(TokenSigning, KeyReferencesAndKeysSignValidDocumentsWithoutShowingThePin)
     }
 }
 
-TEST_F(TokenSigning, DirectoryRouteLoadsTheEngineOnce) {
-    const std::string in = dir.file("in"), out = dir.file("out");
+TEST_F(TokenSigning, DirectoryRouteAsksTheDeviceOnce) {
+    const std::string in = dir.file("in");
     mkdir(in.c_str(), 0755);
-    mkdir(out.c_str(), 0755);
     const char *names[] = {"a.pdf", "b.pdf", "c.pdf"};
     for (const char *name : names) qstest::write_file(in + "/" + name, qstest::read_file(fixture("one-page.pdf")));
-    const clitest::BoundedRun run =
-        clitest::run_bounded(dir, {"-i", in, "-o", out, "-z", config("pkcs11:token=qs;object=signer")});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(count(run.out, "0#Document signed"), 3) << run.out;
-    for (const char *name : names) EXPECT_EQ(clitest::check_signed_output(out + "/" + name), "") << name;
-    const std::string logged = qstest::read_file(log);
-    EXPECT_EQ(count(logged, "loading pkcs11 engine"), 1) << logged;
-    EXPECT_EQ(count(logged, "loaded pkcs11 engine"), 1) << logged;
+    // With the right PIN the engine is loaded once for every document; a wrong
+    // one is tried once, not once per document.
+    struct Case {
+        const char *pin, *line, *logged_once;
+    } cases[] = {{SoftToken::kPin, "0#Document signed", "loaded pkcs11 engine"},
+                 {"999999", "-1#Error: ENGINE_load_private_key() returned NULL key...", "PIN incorrect"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pin);
+        const std::string out = dir.file(std::string("out-") + c.pin);
+        mkdir(out.c_str(), 0755);
+        std::remove(log.c_str());
+        const clitest::BoundedRun run =
+            clitest::run_bounded(dir, {"-i", in, "-o", out, "-z", config("pkcs11:token=qs;object=signer", "signer.pem", c.pin)});
+        EXPECT_EQ(count(run.out, c.line), 3) << run.out << run.err;
+        const std::string logged = qstest::read_file(log);
+        EXPECT_EQ(count(logged, "loading pkcs11 engine"), 1) << logged;
+        EXPECT_EQ(count(logged, c.logged_once), 1) << logged;
+        for (const char *name : names) {
+            if (std::string(c.pin) == SoftToken::kPin)
+                EXPECT_EQ(clitest::check_signed_output(out + "/" + name), "") << name;
+            else
+                EXPECT_FALSE(qstest::file_exists(out + "/" + name)) << name;
+        }
+    }
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 namespace qs {
 
-FilePtr open_regular_file(const char *path, bool &not_regular) {
+FilePtr open_regular_file(const char *path, bool &not_regular, OpenFor mode) {
     not_regular = false;
     if (!path) {
         errno = ENOENT;
@@ -21,7 +21,8 @@ FilePtr open_regular_file(const char *path, bool &not_regular) {
     }
     // Opened without blocking, so that a FIFO is seen for what it is before
     // anything waits on it.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const bool update = mode == OpenFor::Update;
+    const int fd = ::open(path, (update ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return FilePtr();
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -38,7 +39,7 @@ FilePtr open_regular_file(const char *path, bool &not_regular) {
         errno = saved;
         return FilePtr();
     }
-    FilePtr file(::fdopen(fd, "rb"));
+    FilePtr file(::fdopen(fd, update ? "r+b" : "rb"));
     if (!file) {
         const int saved = errno;
         ::close(fd);
@@ -47,9 +48,9 @@ FilePtr open_regular_file(const char *path, bool &not_regular) {
     return file;
 }
 
-FilePtr open_input_file(const char *path) {
+FilePtr open_input_file(const char *path, OpenFor mode) {
     bool not_regular = false;
-    FilePtr file = open_regular_file(path, not_regular);
+    FilePtr file = open_regular_file(path, not_regular, mode);
     if (file) return file;
     if (not_regular)
         report(format("Not a regular file [File: %s]", path));

@@ -11,24 +11,17 @@
 #include "core/handles.h"
 #include "core/input_file.h"
 #include "core/output_path.h"
+#include "core/prepared_file.h"
 #include "core/text.h"
 #include "crypto/byte_range.h"
 #include "crypto/key_store.h"
 
 namespace {
 
-constexpr const char *kVersion = "v2.7.1";
-constexpr const char *kEveryPage = "-123456";
-
 struct SignerText {
     char subject[512] = "";
     char serial[qs::kTextField] = "";
     char name[qs::kTextField] = "";
-};
-
-struct SignatureImage {
-    int width = 0, height = 0, bits = 0;
-    qs::MallocPtr<unsigned char> rgb, alpha;
 };
 
 // A PKCS#12 store is loaded once per document: the subject and serial are
@@ -47,71 +40,24 @@ int read_signer(SigningConfig *config, qs::KeyMaterial &keys, SignerText &signer
     return get_x509_subject_name(signer.subject, signer.name);
 }
 
-int read_image(SigningConfig *config, SignatureImage &image) {
-    unsigned char *rgb = nullptr, *alpha = nullptr;
-    const int rc = get_png_data(config->sigimage, &image.width, &image.height, &image.bits, &rgb, &alpha);
-    image.rgb.reset(rgb);
-    image.alpha.reset(alpha);
-    return rc < 0 ? -1 : 0;
-}
-
-// Copies the whole input to the output and appends the update after it.
-// A failure here is reported as well, so that the front end never shows the
-// text of an earlier operation; the system error, when set, follows the report.
-int copy_and_append(FILE *input, FILE *output, const char *update, long length) {
-    const long size = getFileSize(input);
-    if (size < 0 || copy_file_section(input, output, 0, size) < 0) {
-        const int saved = errno;
-        qs::report("Error copying the input document into the output file.");
-        errno = saved;
-        return -1;
-    }
-    if (std::fwrite(update, 1, static_cast<size_t>(length), output) != static_cast<size_t>(length) ||
-        std::fflush(output) != 0) {
-        const int saved = errno;
-        qs::report("Error writing the signature update to the output file.");
-        errno = saved;
-        return -1;
-    }
-    return 0;
-}
-
-int run_sign_io(FILE *input, FILE *output, const char *location, const char *reason, int visible,
-                const char *title, const char *author, const char *subject, const char *keywords,
-                int timestamp, int certify, SigningConfig *config) {
-    if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
-        qs::report("The input or output file cannot be positioned.");
-        return -1;
-    }
-
-    if (std::strcmp(config->sigpage, "*") == 0) qs::copy_field(config->sigpage, kEveryPage);
-    const int page = std::atoi(config->sigpage);
-    const int image = (visible && config->sigimage[0] != '\0') ? 1 : 0;
+int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int visible, int timestamp,
+                int certify, SigningConfig *config) {
+    if (qs::rewind_files(input, output) < 0) return -1;
+    qs::settle_page_and_appname(config);
 
     int N = 0;
     if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
-
-    char reason_copy[qs::kTextField];
-    qs::copy_field(reason_copy, qs::cut_text(qs::view(reason), sizeof reason_copy - 1));  // whole characters
-    if (config->appname[0] == '\0') qs::copy_field(config->appname, qs::format("Quillseal %s", kVersion));
 
     qs::KeyMaterial keys;  // released when this document is done
     SignerText signer;
     if (int rc = read_signer(config, keys, signer); rc < 0) return rc;
 
-    SignatureImage picture;
-    if (image && read_image(config, picture) < 0) return -1;
-
-    long length = -1, a = 0, c = 0;
-    qs::MallocPtr<char> update(qpdf_incremental_update(
-        config, input, "", &length, title, author, subject, keywords, &a, &c, N, visible, certify,
-        reason_copy, location, signer.name, page, signer.serial, image, picture.width,
-        picture.height, picture.rgb.get(), picture.alpha.get(), picture.bits));
-    if (!update || length == -1) return -1;
-    const long b = a + N + 2;
-
-    if (copy_and_append(input, output, update.get(), length) < 0) return -1;
-    return qs::fill_placeholder(config, output, a, b, c, N, timestamp, keys.key ? &keys : nullptr);
+    qs::Placeholder where;
+    if (qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible,
+                                certify, N, where) < 0)
+        return -1;
+    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp,
+                                keys.key ? &keys : nullptr);
 }
 
 }  // namespace
@@ -175,8 +121,8 @@ QS_API int sign_io(FILE *input, FILE *output, const char *location, const char *
             qs::report("Missing input file, output file or configuration.");
             return -1;
         }
-        return run_sign_io(input, output, location, reason, visible, title, author, subject,
-                           keywords, timestamp, certify, config);
+        return run_sign_io(input, output, {location, reason, title, author, subject, keywords},
+                           visible, timestamp, certify, config);
     });
 }
 

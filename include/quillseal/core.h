@@ -46,8 +46,44 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
                         const char *keywords, int timestamp, int certify,
                         SigningConfig *config);
 
+/* ---- Two-phase signing ----
+ * The first phase writes the prepared output (the input followed by the
+ * signature update with an unfilled placeholder) and hands out *digest: a
+ * malloc'd NUL-terminated lowercase hex text of the digest of the signed byte
+ * ranges under the configured hashalgo; the caller frees it. Nothing is handed
+ * out and no output is left behind on failure. signer_name and serial are the
+ * caller's certificate texts named in the signature field. The second phase
+ * writes the caller's hex text of a DER CMS signature into the placeholder of
+ * that prepared file; a prepared file whose second phase fails is removed. */
+QS_API int sign_start(const char *input, const char *output, const char *location,
+                      const char *reason, int visible, const char *title,
+                      const char *author, const char *subject, const char *keywords,
+                      const char *configuration, const char *signer_name,
+                      const char *serial, int certify, char **digest);
+/* prepare_only 1: the prepared file is written and no digest is computed
+ * (digest may then be NULL); the sub-filter is set to /adbe.pkcs7.detached. */
+QS_API int sign_start_io(FILE *input, FILE *output, const char *location,
+                         const char *reason, int visible, const char *title,
+                         const char *author, const char *subject, const char *keywords,
+                         const char *signer_name, const char *serial, int timestamp,
+                         int certify, char **digest, int prepare_only,
+                         SigningConfig *config);
+QS_API int sign_end(const char *prepared, const char *signature);
+QS_API int sign_end_io(FILE *prepared, const char *signature);
+
 /* ---- Long-term validation ---- */
 QS_API int ltv(const char *input, const char *output, const char *configuration);
+
+/* ---- Document information ----
+ * get_metadata: out (512 bytes) receives "pages|title|author|subject|keywords",
+ * each text in UTF-8 and empty when absent; "|" inside a text is not escaped.
+ * password: "" for an unencrypted document.
+ * qpdf_get_metadata: title, author and subject are 256-byte buffers, keywords a
+ * 512-byte buffer; texts too long are cut at a character boundary. On failure
+ * *pages is -1, the texts are empty and the reason is in the message slot. */
+QS_API int get_metadata(const char *path, const char *password, char *out);
+QS_API void qpdf_get_metadata(FILE *file, const char *password, int *pages, char *title,
+                              char *author, char *subject, char *keywords);
 
 /* ---- Verification of the newest signature ---- */
 QS_API int verify(const char *input, const char *configuration);

@@ -1,0 +1,229 @@
+import com.tallowbrook.jni.QuillsealJNI;
+
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * Drives every native method of the bridge the way a Java application does,
+ * judging signed files with pdfsig. Arguments: mode ("all" or "errno"), the
+ * fixtures folder, the quillseal program, the two-phase tool (the remote
+ * signing service) and a work folder. Prints one line per check; exits 1 when
+ * one failed.
+ */
+public final class QuillsealJNITest {
+    private static int failures = 0;
+    private static Path fixtures, work;
+    private static String cli, tool;
+
+    public static void main(String[] args) throws Exception {
+        fixtures = Path.of(args[1]);
+        cli = args[2];
+        tool = args[3];
+        work = Path.of(args[4]);
+        if (args[0].equals("errno")) {
+            systemErrorReply();
+        } else {
+            String conf = writeConfig();
+            version();
+            sign(conf);
+            twoPhase(conf);
+            metadata();
+            signerInfo();
+        }
+        System.out.println(failures == 0 ? "all checks passed" : failures + " checks failed");
+        System.exit(failures == 0 ? 0 : 1);
+    }
+
+    // ---- the methods ----
+
+    static void version() {
+        expectStart(QuillsealJNI.version(), "0#Quillseal v2.7.1, ", "version");
+    }
+
+    static void sign(String conf) throws Exception {
+        String in = fixture("one-page.pdf"), out = file("signed.pdf");
+        expectEquals(QuillsealJNI.sign(in, out, "Berlin", "Approved", "", false, "Contract", "Ann", "Sale", "a, b",
+                conf, false, false), "0#Document signed", "sign");
+        expectValid(out, "sign");
+
+        String json = "{\"conffile\": \"" + conf + "\", \"hashalgo\": \"SHA512\"}";
+        String sha512 = file("signed-sha512.pdf");
+        expectEquals(QuillsealJNI.sign(in, sha512, "", "", "", false, "", "", "", "", json, false, true),
+                "0#Document signed", "sign, JSON configuration, certifying");
+        expect(run("pdfsig", sha512).contains("SHA-512"), "sign, JSON hash algorithm reaches the signature", "");
+        expectValid(sha512, "sign, JSON configuration");
+
+        // Signing with encryption is the next step of the library; until then it refuses.
+        expectEquals(QuillsealJNI.sign(in, file("encrypted.pdf"), "", "", "open-pw", false, "", "", "", "", conf,
+                false, false),
+                "-1#Signing with encryption (open password) is not supported in this version. [-999]",
+                "sign with an open password");
+
+        String missing = file("none.conf");
+        expectEquals(QuillsealJNI.sign(in, file("x.pdf"), "", "", "", false, "", "", "", "", missing, false, false),
+                "-1#Error opening file " + missing + "... Please provide a config file! [-999]",
+                "sign without a configuration file");
+        expectEquals(QuillsealJNI.sign(in, file("x.pdf"), "", "", "", false, null, "", "", "", conf, false, false),
+                "-1#The argument title is null. [-999]", "sign with a null title");
+        expect(!Files.exists(work.resolve("x.pdf")), "failed signs leave no output", "");
+    }
+
+    static void twoPhase(String conf) throws Exception {
+        // The output path holds a character beyond the BMP: it reaches the library whole.
+        String prepared = file("vertrag-\uD83D\uDE00.pdf");
+        String started = QuillsealJNI.signStart(fixture("one-page.pdf"), prepared, "Berlin", "Approved", false,
+                "Contract", "Ann", "Sale", "a, b", conf, "Test Signer", "01", false);
+        expect(started.matches("0#[0-9a-f]{64}"), "signStart answers the SHA-256 digest", started);
+        expect(Files.exists(Path.of(prepared)), "signStart prepares the named file", prepared);
+
+        String signature = run(tool, "hash", conf, started.substring(2)).trim();
+        expect(signature.startsWith("0#"), "the signing service signs the digest", signature);
+        String hex = signature.substring(2);
+        expectEquals(QuillsealJNI.signEnd(prepared, hex), "0#Document signed", "signEnd");
+        expectValid(prepared, "signStart and signEnd");
+        expectEquals(QuillsealJNI.getMetadata(prepared, ""), "0#1|Contract|Ann|Sale|a, b", "getMetadata of it");
+
+        String again = file("again.pdf");
+        String digest = QuillsealJNI.signStart(fixture("one-page.pdf"), again, "", "", false, "", "", "", "", conf,
+                "", "", false);
+        expect(digest.startsWith("0#"), "signStart, second file", digest);
+        expectEquals(QuillsealJNI.signEnd(again, null), "-1#The argument signature is null. [-999]",
+                "signEnd with a null signature");
+        expect(Files.exists(Path.of(again)), "a null signature leaves the prepared file", again);
+        String tooLong = "30".repeat(2501);
+        expectEquals(QuillsealJNI.signEnd(again, tooLong),
+                "-1#Byte range underestimated... add extrarange=100 to config file (add to existing value). [-999]",
+                "signEnd with one pair more than the placeholder");
+        expect(!Files.exists(Path.of(again)), "the failed second phase removes the prepared file", again);
+
+        String plain = file("plain.pdf");
+        Files.copy(Path.of(fixture("one-page.pdf")), Path.of(plain));
+        expectEquals(QuillsealJNI.signEnd(plain, hex), "-1#No signature found! [-999]",
+                "signEnd on a file with no signature field");
+        expect(Files.exists(Path.of(plain)), "a file that was not prepared is kept", plain);
+        expectEquals(QuillsealJNI.signStart(fixture("one-page.pdf"), file("y.pdf"), "", "", false, "", "", "", "",
+                conf, null, "", false), "-1#The argument signerName is null. [-999]", "signStart, null signer");
+    }
+
+    static void metadata() throws Exception {
+        Path emoji = work.resolve("emoji.pdf");
+        Files.write(emoji, onePage("<< /Title <FEFF00C400720067006500720020D83DDE00> >>"));
+        expectEquals(QuillsealJNI.getMetadata(emoji.toString(), ""), "0#1|\u00c4rger \uD83D\uDE00|||",
+                "getMetadata of a UTF-16BE title beyond the BMP");
+
+        StringBuilder wide = new StringBuilder("<FEFF");
+        for (int i = 0; i < 300; i++) wide.append("00E9");
+        Path large = work.resolve("large.pdf");
+        Files.write(large, onePage("<< /Title " + wide + "> /Keywords (" + "k".repeat(600) + ") >>"));
+        String reply = QuillsealJNI.getMetadata(large.toString(), "");
+        byte[] utf8 = reply.getBytes(StandardCharsets.UTF_8);
+        expect(utf8.length <= 511 && reply.startsWith("0#1|\u00e9\u00e9") && reply.endsWith("kkk")
+                && !reply.contains("\uFFFD"), "a long metadata reply is cut whole characters short of 512 bytes",
+                utf8.length + " bytes");
+
+        String missing = file("missing.pdf");
+        expectEquals(QuillsealJNI.getMetadata(missing, ""),
+                "-1#No such file or directory [File: " + missing + "] [-999]", "getMetadata of a missing file");
+        String deep = work.resolve("d".repeat(240)).resolve("missing.pdf").toString();
+        String cut = QuillsealJNI.getMetadata(deep, "");
+        expect(cut.startsWith("-1#No such file or directory") && cut.endsWith(" [-999]")
+                && cut.getBytes(StandardCharsets.UTF_8).length <= 255, "a long failure reply keeps its number", cut);
+        expectEquals(QuillsealJNI.getMetadata(null, ""), "-1#The argument path is null. [-999]",
+                "getMetadata with a null path");
+    }
+
+    static void signerInfo() throws Exception {
+        String pem = Files.readString(Path.of(fixture("signer.pem")));
+        String serial = run("openssl", "x509", "-in", fixture("signer.pem"), "-noout", "-serial").trim();
+        expectEquals(QuillsealJNI.getSignerInfo(pem), "0#Test Signer|" + serial.substring("serial=".length()),
+                "getSignerInfo");
+        expectEquals(QuillsealJNI.getSignerInfo("no certificate here"),
+                "-1#Problem reading signer certificate from stream... [-999]", "getSignerInfo without a PEM");
+        expectEquals(QuillsealJNI.getSignerInfo(null), "-1#The argument pem is null. [-999]",
+                "getSignerInfo with null");
+    }
+
+    // Run with a file size limit that the signed output exceeds: the library
+    // leaves errno set, and the reply names the system error and its number.
+    static void systemErrorReply() {
+        String out = file("too-large.pdf");
+        expectEquals(QuillsealJNI.sign(fixture("one-page.pdf"), out, "", "", "", false, "", "", "", "",
+                work.resolve("q.conf").toString(), false, false), "-1#File too large [27]",
+                "sign beyond the file size limit");
+        expect(!Files.exists(Path.of(out)), "the partial output is removed", out);
+    }
+
+    // ---- helpers ----
+
+    static String writeConfig() throws Exception {
+        String stored = run(cli, "-e", "demo-pass").trim();
+        stored = stored.substring(stored.indexOf(": ") + 2);
+        Path conf = work.resolve("q.conf");
+        Files.writeString(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + fixture("signer.p12")
+                + "\ncertpasswd=" + stored + "\n");
+        return conf.toString();
+    }
+
+    // A one-page PDF with the given information dictionary, offsets computed.
+    static byte[] onePage(String info) {
+        String[] objects = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>", info};
+        StringBuilder pdf = new StringBuilder("%PDF-1.7\n");
+        List<Integer> offsets = new ArrayList<>();
+        for (int i = 0; i < objects.length; i++) {
+            offsets.add(pdf.length());
+            pdf.append(i + 1).append(" 0 obj\n").append(objects[i]).append("\nendobj\n");
+        }
+        int xref = pdf.length();
+        pdf.append("xref\n0 ").append(objects.length + 1).append("\n0000000000 65535 f\r\n");
+        for (int offset : offsets) pdf.append(String.format("%010d 00000 n\r\n", offset));
+        pdf.append("trailer\n<< /Size ").append(objects.length + 1).append(" /Root 1 0 R /Info 4 0 R >>\nstartxref\n")
+                .append(xref).append("\n%%EOF\n");
+        return pdf.toString().getBytes(StandardCharsets.US_ASCII);
+    }
+
+    static String fixture(String name) { return fixtures.resolve(name).toString(); }
+
+    static String file(String name) { return work.resolve(name).toString(); }
+
+    static String run(String... command) throws IOException, InterruptedException {
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        builder.environment().remove("LD_PRELOAD");  // the sanitizer runtime is this JVM's, not the tools'
+        Process process = builder.start();
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        try (InputStream in = process.getInputStream()) {
+            in.transferTo(out);
+        }
+        process.waitFor();
+        return out.toString(StandardCharsets.UTF_8);
+    }
+
+    static void expectValid(String pdf, String what) throws Exception {
+        String report = run("pdfsig", pdf);
+        expect(report.contains("Signature is Valid") && report.contains("Total document signed"),
+                what + ": pdfsig finds the signature valid", report);
+    }
+
+    static void expectEquals(String got, String want, String what) {
+        expect(want.equals(got), what, got);
+    }
+
+    static void expectStart(String got, String prefix, String what) {
+        expect(got != null && got.startsWith(prefix), what, got);
+    }
+
+    static void expect(boolean ok, String what, String got) {
+        if (ok) {
+            System.out.println("ok   " + what);
+        } else {
+            failures++;
+            System.out.println("FAIL " + what + ": " + got);
+        }
+    }
+}

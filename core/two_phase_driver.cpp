@@ -3,9 +3,11 @@
 // with an unfilled placeholder) and hand out the digest of its signed ranges.
 // Second phase: write the signature made elsewhere into that placeholder.
 // The prepared file is the only link between the phases.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <quillseal/quillseal.h>
@@ -54,13 +56,19 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
 }
 
 // A placeholder that still holds nothing but "0" digits: the file was prepared
-// for a signature and has not received one.
+// for a signature and has not received one. Read in blocks, whatever its size.
 bool placeholder_unfilled(std::FILE *file, long a, long b) {
-    char *raw = nullptr;
-    long length = 0;
-    if (get_internal_range(file, a, b, &raw, &length) < 0) return false;
-    qs::MallocPtr<char> digits(raw);
-    return std::strspn(digits.get(), "0") == static_cast<std::size_t>(length);
+    std::vector<char> block(64 * 1024);
+    long left = b - a - 2;
+    if (std::fseek(file, a + 1, SEEK_SET) != 0) return false;
+    while (left > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<long>(left, static_cast<long>(block.size())));
+        if (std::fread(block.data(), 1, want, file) != want) return false;
+        const auto end = block.begin() + static_cast<std::ptrdiff_t>(want);
+        if (!std::all_of(block.begin(), end, [](char digit) { return digit == '0'; })) return false;
+        left -= static_cast<long>(want);
+    }
+    return true;
 }
 
 // The signature text is hex digits in whole pairs, as the DER bytes it spells;
@@ -71,7 +79,7 @@ int check_signature_text(const char *signature) {
         qs::report("The signature text is empty.");
         return -1;
     }
-    if (text.size() % 2 != 0 || !qs::parse_hex_pairs(text)) {
+    if (text.size() % 2 != 0 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
         qs::report("The signature text is not hexadecimal digits in whole pairs.");
         return -1;
     }
@@ -87,7 +95,11 @@ int finish_signature(std::FILE *file, const char *signature, bool &prepared) {
     int object = 0;
     if (qpdf_get_byte_range(file, "", range, &object) < 0) return -1;
     const long a = range[1], b = range[2], c = range[3];
-    if (range[0] != 0 || qs::check_placeholder(file, a, b, c) < 0) return -1;
+    if (range[0] != 0) {
+        qs::report("The signature byte range does not start at the beginning of the file.");
+        return -1;
+    }
+    if (qs::check_placeholder(file, a, b, c) < 0) return -1;
     if (!placeholder_unfilled(file, a, b)) {
         qs::report("The signature placeholder of this file is filled already; start the two-phase signing again.");
         return -1;

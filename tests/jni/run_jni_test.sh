@@ -2,18 +2,19 @@
 # Runs the Java test program against the bridge in a fresh work folder: once
 # through every method, and once under a file size limit that a signed output
 # exceeds, for the reply that carries the system error.
-# Arguments: java, class path, bridge library, fixtures, quillseal, two-phase tool, sanitizer build (ON/OFF)
+# Arguments: java, class path, bridge library, fixtures, quillseal, two-phase tool
 set -euo pipefail
-java=$1 classpath=$2 bridge=$3 fixtures=$4 cli=$5 tool=$6 sanitize=$7
+java=$1 classpath=$2 bridge=$3 fixtures=$4 cli=$5 tool=$6
 work=$(mktemp -d /tmp/qsjni-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # Paths with characters beyond ASCII pass through the JVM only in a UTF-8 locale.
 export LC_ALL=C.UTF-8
 options=(-XX:-UsePerfData -Dquillseal.jni.library="$bridge" -cp "$classpath")
-if [ "$sanitize" = ON ]; then
-    # The sanitized bridge needs the sanitizer runtimes loaded before anything
-    # else; the JVM handles SIGSEGV itself and keeps its memory until exit.
-    export LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
+# A sanitized bridge needs the sanitizer runtimes it links loaded before
+# anything else; the JVM handles SIGSEGV itself and keeps its memory until exit.
+runtimes=$(ldd "$bridge" | awk '/lib(asan|ubsan)\.so/ {print $3}' | paste -sd: -)
+if [ -n "$runtimes" ]; then
+    export LD_PRELOAD=$runtimes
     export ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:detect_leaks=0:use_sigaltstack=0
 fi
 "$java" "${options[@]}" QuillsealJNITest all "$fixtures" "$cli" "$tool" "$work"

@@ -76,9 +76,11 @@ public final class QuillsealJNITest {
 
     static void twoPhase(String conf) throws Exception {
         // The output path holds a character beyond the BMP: it reaches the library whole.
+        // A visible signature whose text names the signer given to the first phase.
         String prepared = file("vertrag-\uD83D\uDE00.pdf");
-        String started = QuillsealJNI.signStart(fixture("one-page.pdf"), prepared, "Berlin", "Approved", false,
-                "Contract", "Ann", "Sale", "a, b", conf, "Test Signer", "01", false);
+        String json = "{\"conffile\": \"" + conf + "\", \"sigtext\": \"Signed by %N\"}";
+        String started = QuillsealJNI.signStart(fixture("one-page.pdf"), prepared, "Berlin", "Approved", true,
+                "Contract", "Ann", "Sale", "a, b", json, "Remote Signer", "01", false);
         expect(started.matches("0#[0-9a-f]{64}"), "signStart answers the SHA-256 digest", started);
         expect(Files.exists(Path.of(prepared)), "signStart prepares the named file", prepared);
 
@@ -87,6 +89,10 @@ public final class QuillsealJNITest {
         String hex = signature.substring(2);
         expectEquals(QuillsealJNI.signEnd(prepared, hex), "0#Document signed", "signEnd");
         expectValid(prepared, "signStart and signEnd");
+        String expanded = file("expanded.pdf");
+        run("qpdf", "--qdf", "--object-streams=disable", prepared, expanded);
+        expect(Files.readString(Path.of(expanded), StandardCharsets.ISO_8859_1).contains("(Signed by Remote Signer)"),
+                "the appearance names the signer given to signStart", "");
         expectEquals(QuillsealJNI.getMetadata(prepared, ""), "0#1|Contract|Ann|Sale|a, b", "getMetadata of it");
 
         String again = file("again.pdf");

@@ -22,19 +22,10 @@ struct Metadata {
     std::string title, author, subject, keywords;
 };
 
-// The longest start of text that fits in limit bytes without cutting a UTF-8
-// character in two.
-std::string_view utf8_prefix(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
 // Copies text into a field of capacity bytes, cut at a character boundary.
 void copy_text(char *field, std::size_t capacity, std::string_view text) {
     if (!field) return;
-    qs::copy_bounded(field, capacity, utf8_prefix(text, capacity - 1));
+    qs::copy_bounded(field, capacity, qs::cut_text(text, capacity - 1));
 }
 
 // An entry of the information dictionary as UTF-8 (PDFDocEncoding and

@@ -56,7 +56,13 @@ TEST(Metadata, PagesAndInformationAsUtf8Text) {
     const std::string encrypted = dir.file("encrypted.pdf");
     qstest::write_file(dir.file("plain.pdf"), with_info("<< /Title (Secret plans) >>"));
     qstest::run_shell("qpdf --encrypt user-pw owner-pw 256 -- " + dir.file("plain.pdf") + " " + encrypted);
+    // Texts beyond ASCII given when signing come back as they were given.
+    const std::string signed_doc = dir.file("signed.pdf");
+    const std::string title = "Gr\xc3\xb6\xc3\x9f" "e \xe2\x80\x94 \xf0\x9f\x98\x80", author = "Zo\xc3\xab";
+    qstest::run_cli({"-i", qstest::fixture("one-page.pdf"), "-o", signed_doc, "-z",
+                     qstest::write_signing_config(dir), "-t", title, "-a", author});
     const Case cases[] = {
+        {"texts given when signing", "path:" + signed_doc, "", 0, "1|" + title + "|" + author + "||"},
         {"all four texts", with_info("<< /Title (Contract) /Author (Ann) /Subject (Sale) /Keywords (a, b) >>"), "",
          0, "1|Contract|Ann|Sale|a, b"},
         {"no information dictionary", "fixture:noinfo.pdf", "", 0, "1||||"},

@@ -48,9 +48,12 @@ public final class QuillsealJNITest {
 
     static void sign(String conf) throws Exception {
         String in = fixture("one-page.pdf"), out = file("signed.pdf");
-        expectEquals(QuillsealJNI.sign(in, out, "Berlin", "Approved", "", false, "Contract", "Ann", "Sale", "a, b",
+        String title = "Vertrag \u00fcber \uD83D\uDE00";
+        expectEquals(QuillsealJNI.sign(in, out, "Berlin", "Approved", "", false, title, "Ann", "Sale", "a, b",
                 conf, false, false), "0#Document signed", "sign");
         expectValid(out, "sign");
+        expectEquals(QuillsealJNI.getMetadata(out, ""), "0#1|" + title + "|Ann|Sale|a, b",
+                "getMetadata gives back the title beyond ASCII");
 
         String json = "{\"conffile\": \"" + conf + "\", \"hashalgo\": \"SHA512\"}";
         String sha512 = file("signed-sha512.pdf");

@@ -1,7 +1,6 @@
 #include "cli/routes.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,35 +46,11 @@ std::string shell_word(const std::string &word) {
     return quoted + "'";
 }
 
+// The partial files a killed run leaves beside its outputs never hold ".pdf"
+// in their names, so a directory run neither signs them nor takes them for
+// outputs that exist.
 bool is_pdf_name(const std::string &name) {
     return name.find(".pdf") != std::string::npos || name.find(".PDF") != std::string::npos;
-}
-
-bool same_file(const std::string &a, const std::string &b) {
-    const int saved = errno;
-    struct stat sa {}, sb {};
-    const bool same = stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
-                      sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    errno = saved;
-    return same;
-}
-
-// True for a path that exists and is no regular file (a device, a FIFO, a directory).
-bool names_no_regular_file(const std::string &path) {
-    const int saved = errno;
-    struct stat info {};
-    const bool special = stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-    errno = saved;
-    return special;
-}
-
-// Removes what a failed sign or addltv was writing; never the input itself,
-// and never a device or FIFO that the output path names.
-void remove_failed_output(const std::string &input, const std::string &output) {
-    if (output.empty() || same_file(input, output) || names_no_regular_file(output)) return;
-    const int saved = errno;
-    std::remove(output.c_str());
-    errno = saved;
 }
 
 bool uses_java_route(const SigningConfig &config) {
@@ -128,7 +103,6 @@ int run_single_file(const Options &o, SigningConfig *config) {
         print_success(o.command, o.input, output);
     } else {
         print_failure_line();
-        remove_failed_output(o.input, output);
     }
     pdfsigning_shutdown();
     return rc;
@@ -184,7 +158,6 @@ int run_directory(const Options &o) {
             print_success(o.command, in, out);
         } else {
             print_failure_line();
-            remove_failed_output(in, out);
         }
         std::fflush(stdout);
     }

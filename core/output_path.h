@@ -1,30 +1,76 @@
 // The output of a driver: checks on its path before anything is opened for
-// writing, and the file being written, removed unless the driver keeps it.
+// writing, and the file being written, which reaches the output path only
+// when it is complete.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdio>
 #include <string>
 
 namespace qs {
 
-// An output file being written. Unless keep() closed it cleanly, it is closed
-// and removed when the object goes, on every path out of the driver, an
-// exception included.
+// Names of the temporary files outputs are written into: this prefix and
+// twelve letters or digits, so a name never holds ".pdf" and no directory run
+// takes one for a document. One left in a directory is the partial output of
+// a run that was killed.
+inline constexpr const char *kPartialOutputPrefix = "quillseal-partial-";
+
+// An output file written whole or not at all.
+//
+// The document is written into a temporary file created exclusively (never
+// over an existing name) in the directory of the output, and keep() renames
+// it to the output path once it is complete. Until then the output path is
+// untouched: a file already there stays as it was, and a process killed at any
+// instant leaves at most a partial file named by kPartialOutputPrefix beside
+// it. When the object goes without keep() having succeeded, on every path out
+// of a driver, an exception included, the temporary file is closed and
+// removed; a driver that needs a scratch file it never keeps can use one too.
+//
+// A new output gets the permissions a plain create gives (0666 less the
+// umask, default ACLs applied). An existing output is replaced only when it
+// could have been opened for writing, and the replacement keeps its mode and,
+// where the process may set it, its owner. An output path that is a symbolic
+// link is written through: the file it leads to is replaced, the link stays.
+//
+// Usage:
+//     qs::PendingOutput out(path);
+//     if (!out.get()) return -1;          // reported, naming path
+//     ... write the document through out.get() ...
+//     if (!out.keep()) return -1;         // reported; nothing at path changed
 class PendingOutput {
 public:
-    PendingOutput(const char *path, std::FILE *file) : path_(path), file_(file) {}
+    // Creates the temporary file for path. When that fails (a missing
+    // directory, no permission, an output that names no regular file), get()
+    // is null and the reason is reported naming path, errno kept.
+    explicit PendingOutput(const char *path);
     ~PendingOutput();
     PendingOutput(const PendingOutput &) = delete;
     PendingOutput &operator=(const PendingOutput &) = delete;
 
+    // The temporary file, open for reading and writing ("w+b"), or null.
     std::FILE *get() const { return file_; }
-    // Closes the finished file; false (and the file is removed) when closing fails.
+    // The temporary file's name, for writers that open by name.
+    const std::string &temporary_path() const { return temporary_; }
+
+    // Flushes and closes the complete file and renames it to the output path. False when any of that fails: the failure is reported
+    // naming the output path (errno kept), the temporary file is removed and
+    // the output path is as it was.
     bool keep();
 
 private:
-    std::string path_;
-    std::FILE *file_;
-    bool kept_ = false;
+    bool open_temporary(const std::string &directory);
+    bool take_over_existing(int fd);
+    void discard() noexcept;
+
+    std::string path_;       // the output path as the caller named it
+    std::string target_;     // the file it names, symbolic links followed
+    std::string temporary_;  // the file being written
+    std::FILE *file_ = nullptr;
+    bool replaces_ = false;  // target_ exists and is replaced by keep()
+    mode_t mode_ = 0;        // the replaced file's mode, owner and group
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
 };
 
 // True when output names the input file itself: the same path, another
@@ -35,7 +81,7 @@ bool same_file(const char *input, const char *output);
 int refuse_output_over_input(const char *input, const char *output);
 
 // Reports and returns -1 when output exists and is no regular file (a device,
-// a FIFO, a directory): it is neither written nor removed after a failure.
+// a FIFO, a directory): it is neither written nor replaced.
 int refuse_output_that_is_no_file(const char *output);
 
 }  // namespace qs

@@ -1,5 +1,6 @@
 // The one-shot signing driver: configuration, prepare the update, copy the
-// input and append the update, then hash, sign and fill the placeholder.
+// input and append the update, then hash, sign and fill the placeholder. The
+// document is built in a file of its own that becomes the output only whole.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -97,12 +98,8 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;
-        std::FILE *created = std::fopen(output, "w+b");
-        if (!created) {
-            handle_fopen_error_message(output);
-            return -1;
-        }
-        qs::PendingOutput out(output, created);
+        qs::PendingOutput out(output);
+        if (!out.get()) return -1;
         handle_debug_message(config, qs::format("Signing %s into %s", input, output).c_str());
         int rc = sign_io(in.get(), out.get(), location, reason, visible, title, author, subject,
                          keywords, timestamp, certify, config);

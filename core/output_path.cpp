@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -58,7 +59,7 @@ std::string random_suffix() {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     unsigned char bytes[kSuffixLength];
     if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        static unsigned long counter = 0;
+        static std::atomic<unsigned long> counter{0};
         struct timespec now {};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
         unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) ^
@@ -108,7 +109,7 @@ PendingOutput::PendingOutput(const char *path) : path_(path ? path : "") {
     struct stat existing {};
     if (::stat(target_.c_str(), &existing) == 0) {
         // Replaced only where a plain open for writing would have been allowed.
-        const int probe = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int probe = ::open(target_.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (probe < 0) {
             handle_fopen_error_message(path_.c_str());
             return;

@@ -93,7 +93,7 @@ TEST(KilledRun, LeavesNothingOrTheWholeDocumentAndTheNextRunSignsIt) {
     ASSERT_EQ(qstest::run_cli(run).out, exists_line);  // a whole output is recognised as one
     std::remove(output.c_str());
 
-    int killed_mid_run = 0;
+    int killed_mid_run = 0, partial_left = 0;
     for (double at : {0.02, 0.1, 0.25, 0.4, 0.6, 0.8, 0.95}) {
         SCOPED_TRACE("killed at " + std::to_string(at) + " of a run");
         std::remove(output.c_str());
@@ -123,6 +123,7 @@ TEST(KilledRun, LeavesNothingOrTheWholeDocumentAndTheNextRunSignsIt) {
             EXPECT_TRUE(is_partial_name(name)) << name;
             leftovers.push_back(name);
         }
+        partial_left += !leftovers.empty();
 
         // The next run signs what is missing and takes no leftover for a document.
         EXPECT_EQ(qstest::run_cli(run).out, had_output ? exists_line : signed_line);
@@ -130,6 +131,7 @@ TEST(KilledRun, LeavesNothingOrTheWholeDocumentAndTheNextRunSignsIt) {
         for (const auto &name : leftovers) std::remove((out_dir + "/" + name).c_str());
     }
     EXPECT_GE(killed_mid_run, 3) << "too few kills landed while the run was working";
+    EXPECT_GE(partial_left, 1) << "no kill landed while the output was being written";
     EXPECT_EQ(clitest::check_signed_output(output), "");
 }
 

@@ -132,12 +132,10 @@ QS_API int sign_start(const char *input, const char *output, const char *locatio
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;
-        std::FILE *created = std::fopen(output, "w+b");
-        if (!created) {
-            handle_fopen_error_message(output);
-            return -1;
-        }
-        qs::PendingOutput out(output, created);
+        // The prepared file appears whole at the output path or not at all; the
+        // second phase then completes it in place.
+        qs::PendingOutput out(output);
+        if (!out.get()) return -1;
         handle_debug_message(config.get(), qs::format("Preparing %s into %s for a signature made elsewhere",
                                                       input, output).c_str());
         char *text = nullptr;
@@ -146,10 +144,7 @@ QS_API int sign_start(const char *input, const char *output, const char *locatio
                                    keywords, signer_name, serial, 0, certify, &text, 0, config.get());
         qs::MallocPtr<char> hex(text);
         in.reset();
-        if (result == 0 && !out.keep()) {
-            qs::report("Error closing the prepared file.");
-            result = -1;
-        }
+        if (result == 0 && !out.keep()) result = -1;
         handle_debug_message(config.get(), result == 0 ? "Document prepared"
                                                        : qs::format("Preparing failed with %d", result).c_str());
         if (result == 0) *digest = hex.release();

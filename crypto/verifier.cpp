@@ -1,8 +1,9 @@
 // Verification of the newest signature of a document: find its byte range,
 // check that the range frames the signature contents inside the file, decode
 // the CMS object and let OpenSSL verify it against the signed bytes, which are
-// streamed from the file. The signer's display name travels back through the
-// message slot.
+// streamed from the file. When updates follow the signed bytes, each of them
+// must leave what was signed as it was. The signer's display name travels
+// back through the message slot.
 #include "crypto/verifier.h"
 
 #include <sys/stat.h>
@@ -31,6 +32,7 @@
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
+#include "crypto/revision_changes.h"
 #include "crypto/signature_lookup.h"
 #include "crypto/signed_ranges.h"
 
@@ -231,6 +233,7 @@ int verify_signed_file(std::FILE *file) {
     CmsPtr cms = decode_cms(der);
     if (!cms) return -1;
     if (verify_cms(cms.get(), file, a, b, c) < 0) return -1;
+    if (b + c < size && check_later_revisions(file, b + c, size) < 0) return -1;
     std::string name;
     if (signer_display_name(cms.get(), name)) report(name);
     return 0;

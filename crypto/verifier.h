@@ -34,8 +34,9 @@ int verify_cms(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long c);
 // the object names no signer certificate.
 bool signer_display_name(CMS_ContentInfo *cms, std::string &name);
 
-// All of the above on an open file; on success the message slot holds the
-// signer's display name.
+// All of the above on an open file, followed by the check that no update
+// written after the signature changes what it signed; on success the message
+// slot holds the signer's display name.
 int verify_signed_file(std::FILE *file);
 
 }  // namespace qs

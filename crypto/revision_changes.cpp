@@ -1,0 +1,203 @@
+// The revisions after a signature, one update at a time: the objects an
+// update defines are found by comparing the cross-reference tables of the
+// revisions before and after it; an object defined anew whose content is
+// unchanged is no change; every other one is judged by what the revision
+// before used it for. Objects are read one at a time and streams are
+// compared by digest, so memory does not grow with the document.
+#include "crypto/revision_changes.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
+
+#include <openssl/evp.h>
+#include <qpdf/Pipeline.hh>
+
+#include "core/guard.h"
+#include "core/handles.h"
+#include "crypto/allowed_changes.h"
+#include "crypto/object_uses.h"
+#include "pdf/revision_reader.h"
+
+namespace qs {
+namespace {
+
+const std::string kChanged = "The document was changed after it was signed: ";
+const std::string kUnreadable = "The updates after the signature cannot be compared with what it signed: ";
+constexpr std::size_t kMaxLaterRevisions = 256;
+
+struct TableChanges {
+    std::set<QPDFObjGen> added;      // defined after, not before
+    std::set<QPDFObjGen> rewritten;  // defined in both, at another place
+    std::set<QPDFObjGen> removed;    // defined before, not after
+};
+
+bool same_entry(const QPDFXRefEntry &a, const QPDFXRefEntry &b) {
+    if (a.getType() != b.getType()) return false;
+    if (a.getType() == 1) return a.getOffset() == b.getOffset();
+    return a.getObjStreamNumber() == b.getObjStreamNumber() && a.getObjStreamIndex() == b.getObjStreamIndex();
+}
+
+TableChanges compare_tables(QPDF &before, QPDF &after) {
+    const std::map<QPDFObjGen, QPDFXRefEntry> was = before.getXRefTable(), now = after.getXRefTable();
+    TableChanges changes;
+    auto old_entry = was.begin();
+    auto new_entry = now.begin();
+    while (old_entry != was.end() || new_entry != now.end()) {
+        if (new_entry == now.end() || (old_entry != was.end() && old_entry->first < new_entry->first)) {
+            changes.removed.insert((old_entry++)->first);
+        } else if (old_entry == was.end() || new_entry->first < old_entry->first) {
+            changes.added.insert((new_entry++)->first);
+        } else {
+            if (!same_entry(old_entry->second, new_entry->second)) changes.rewritten.insert(new_entry->first);
+            ++old_entry;
+            ++new_entry;
+        }
+    }
+    return changes;
+}
+
+// SHA-256 of the bytes piped through it.
+class DigestPipeline : public Pipeline {
+public:
+    DigestPipeline() : Pipeline("stream digest", nullptr), context_(EVP_MD_CTX_new()) {
+        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
+            throw std::runtime_error("The stream digest cannot be started.");
+    }
+    void write(unsigned char const *data, size_t length) override {
+        if (EVP_DigestUpdate(context_.get(), data, length) != 1)
+            throw std::runtime_error("The stream digest failed.");
+    }
+    void finish() override {}
+    std::string digest() {
+        unsigned char out[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context_.get(), out, &length) != 1)
+            throw std::runtime_error("The stream digest failed.");
+        return std::string(reinterpret_cast<char *>(out), length);
+    }
+
+private:
+    EvpMdCtxPtr context_;
+};
+
+// The digest of a stream's data as stored, filters not applied.
+std::string stored_data_digest(QPDFObjectHandle stream) {
+    DigestPipeline digest;
+    if (!stream.pipeStreamData(&digest, 0, qpdf_dl_none, true)) return std::string();
+    return digest.digest();
+}
+
+bool same_object(QPDFObjectHandle before, QPDFObjectHandle after) {
+    if (before.getTypeCode() != after.getTypeCode()) return false;
+    if (!before.isStream()) return before.unparseResolved() == after.unparseResolved();
+    if (before.getDict().unparse() != after.getDict().unparse()) return false;
+    const std::string was = stored_data_digest(before);
+    return !was.empty() && was == stored_data_digest(after);
+}
+
+// The revision that ends at end, or nothing when the "%%EOF" there turns out
+// to lie inside the data of an update rather than at its end. The last one,
+// the whole file, must be readable.
+std::unique_ptr<QPDF> open_update(std::FILE *file, long end, bool last) {
+    std::unique_ptr<QPDF> pdf;
+    try {
+        pdf = open_revision(file, end, false);
+    } catch (const std::exception &) {
+        if (last) throw;
+        return nullptr;
+    }
+    pdf->getWarnings();  // what opening noticed; the objects read from here on must be sound
+    return pdf;
+}
+
+// The first problem qpdf met while reading the objects of an update, if any:
+// qpdf makes a null of an object it cannot read, where another reader would
+// rebuild the update and show something else.
+std::string damage_seen(QPDF &pdf) {
+    if (!pdf.anyWarnings()) return std::string();
+    const std::vector<QPDFExc> warnings = pdf.getWarnings();
+    return warnings.empty() ? std::string("damaged objects") : warnings.front().getMessageDetail();
+}
+
+}  // namespace
+
+std::string revision_change(QPDF &before, QPDF &after) {
+    const TableChanges table = compare_tables(before, after);
+    if (!table.removed.empty()) return "objects the signature covers were removed";
+    UpdateContext context{before, after, table.added, {}, {}};
+    std::string change = judge_trailer(context);
+    if (!change.empty()) return change;
+
+    std::set<QPDFObjGen> changed;
+    for (const QPDFObjGen &id : table.rewritten)
+        if (!same_object(before.getObjectByObjGen(id), after.getObjectByObjGen(id))) changed.insert(id);
+    if (changed.empty() && table.added.empty()) return std::string();
+
+    std::set<QPDFObjGen> wanted = changed;
+    wanted.insert(table.added.begin(), table.added.end());
+    const std::map<QPDFObjGen, ObjectUse> uses = object_uses(before, wanted);
+    find_added_signature_fields(context);
+    for (const QPDFObjGen &id : changed) {
+        const auto use = uses.find(id);
+        change = judge_object(use == uses.end() ? ObjectUse() : use->second, before.getObjectByObjGen(id),
+                              after.getObjectByObjGen(id), context);
+        if (!change.empty()) return change;
+    }
+    // An added object that the signed revision already referred to now takes
+    // the place of the null it had there.
+    for (const QPDFObjGen &id : table.added) {
+        const auto use = uses.find(id);
+        if (use == uses.end()) continue;
+        change = judge_object(use->second, QPDFObjectHandle::newNull(), after.getObjectByObjGen(id), context);
+        if (!change.empty()) return change;
+    }
+    return std::string();
+}
+
+namespace {
+
+// The whole message for what is wrong with the update from before to after,
+// or an empty text.
+std::string update_problem(QPDF &before, QPDF &after) {
+    const std::string change = revision_change(before, after);
+    const std::string damage = damage_seen(after);
+    if (!damage.empty()) return kUnreadable + damage;
+    if (!change.empty()) return kChanged + change;
+    return std::string();
+}
+
+}  // namespace
+
+int check_later_revisions(std::FILE *file, long signed_end, long size) {
+    try {
+        const std::vector<long> ends = later_revision_ends(file, signed_end, size, kMaxLaterRevisions);
+        if (ends.size() > kMaxLaterRevisions) {
+            report("The document has more than " + std::to_string(kMaxLaterRevisions) +
+                   " updates after its signature.");
+            return -1;
+        }
+        // The signed revision is read as the newest signature was found: a
+        // damaged cross-reference section is rebuilt. Later ones must be sound.
+        std::unique_ptr<QPDF> before = open_revision(file, signed_end, true);
+        for (std::size_t i = 0; i < ends.size(); ++i) {
+            std::unique_ptr<QPDF> after = open_update(file, ends[i], i + 1 == ends.size());
+            if (!after) continue;
+            const std::string problem = update_problem(*before, *after);
+            if (!problem.empty()) {
+                report(problem);
+                return -1;
+            }
+            before = std::move(after);
+        }
+        return 0;
+    } catch (const QPDFExc &e) {
+        report(kUnreadable + e.getMessageDetail());
+    } catch (const std::exception &e) {
+        report(kUnreadable + e.what());
+    }
+    return -1;
+}
+
+}  // namespace qs

@@ -56,7 +56,7 @@ TEST_F(VerifyHandBuilt, DetachedSignaturesVerifyAndNameTheSigner) {
     EXPECT_EQ("Self Signed", self.message);
 }
 
-TEST_F(VerifyHandBuilt, BytesAppendedAfterTheCoveredRangeAreNotExamined) {
+TEST_F(VerifyHandBuilt, BytesAppendedThatHoldNoUpdateChangeNothing) {
     const Outcome o = verify_bytes(qstest::signed_document().bytes + "% appended later\n");
     EXPECT_EQ(0, o.rc) << o.message;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -61,6 +62,9 @@ public:
     void seek(qpdf_offset_t offset, int whence) override {
         const qpdf_offset_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? pos_ : length_;
         if (offset < -base) throw std::runtime_error("a seek before the start of the document");
+        // Offsets come from the file; one so large that the sum would overflow is refused.
+        if (offset > std::numeric_limits<qpdf_offset_t>::max() - base)
+            throw std::runtime_error("a seek past the end of the document");
         pos_ = base + offset;
     }
     void rewind() override { pos_ = 0; }

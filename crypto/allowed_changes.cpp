@@ -39,6 +39,9 @@ bool keys_within(QPDFObjectHandle object, const std::set<std::string> &allowed) 
     return true;
 }
 
+// A key as it is written in a PDF, so that odd bytes in it come out as #xx.
+std::string written(const std::string &key) { return QPDFObjectHandle::newName(key).unparse(); }
+
 std::string page_name(int page) { return "page " + std::to_string(page); }
 
 std::string pages_text(UpdateContext &context) {
@@ -131,7 +134,7 @@ std::string form_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateC
             if (!only_additions(entry(before, key), entry(after, key), true)) return "the form resources";
             continue;
         }
-        return "the form entry " + key;
+        return "the form entry " + written(key);
     }
     return std::string();
 }
@@ -146,7 +149,7 @@ std::string catalog_change(QPDFObjectHandle before, QPDFObjectHandle after, Upda
             continue;
         }
         if (key == "/Pages") return pages_text(context);
-        return "the document catalog entry " + key;
+        return "the document catalog entry " + written(key);
     }
     return std::string();
 }
@@ -160,7 +163,7 @@ std::string page_change(int page, QPDFObjectHandle before, QPDFObjectHandle afte
         }
         if (key == "/Contents") return page_name(page) + " content";
         if (key == "/Resources") return page_name(page) + " resources";
-        return page_name(page) + " entry " + key;
+        return page_name(page) + " entry " + written(key);
     }
     return std::string();
 }
@@ -182,7 +185,7 @@ std::string unchangeable(const ObjectUse &use, UpdateContext &context) {
     if (use.flags & kUsePageResources) return page + " resources";
     if (use.flags & kUseAnnotation) return page + " annotations";
     if (use.flags & kUsePageTree) return pages_text(context);
-    if (use.flags & kUseCatalogEntry) return "the document catalog entry " + use.catalog_key;
+    if (use.flags & kUseCatalogEntry) return "the document catalog entry " + written(use.catalog_key);
     if (use.flags & kUseFormField) return "the form fields";
     if (use.flags & kUseFormResourceItem) return "the form resources";
     return std::string();

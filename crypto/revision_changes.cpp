@@ -98,8 +98,8 @@ bool same_object(QPDFObjectHandle before, QPDFObjectHandle after) {
 }
 
 // The revision that ends at end, or nothing when the "%%EOF" there turns out
-// to lie inside the data of an update rather than at its end. The last one,
-// the whole file, must be readable.
+// to lie inside the data of an update rather than at its end. The last one
+// must be readable.
 std::unique_ptr<QPDF> open_update(std::FILE *file, long end, bool last) {
     std::unique_ptr<QPDF> pdf;
     try {
@@ -176,6 +176,14 @@ int check_later_revisions(std::FILE *file, long signed_end, long size) {
         if (ends.size() > kMaxLaterRevisions) {
             report("The document has more than " + std::to_string(kMaxLaterRevisions) +
                    " updates after its signature.");
+            return -1;
+        }
+        // What follows the last complete update may be a comment or blank
+        // lines; an update without its proper end is read differently by
+        // different readers, so it cannot be compared.
+        const long complete = ends.empty() ? signed_end : ends.back();
+        if (holds_document_parts(file, complete, size)) {
+            report(kUnreadable + "the file ends in an incomplete update");
             return -1;
         }
         // The signed revision is read as the newest signature was found: a

@@ -11,6 +11,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include <qpdf/InputSource.hh>
 
@@ -173,8 +174,22 @@ std::vector<long> later_revision_ends(std::FILE *file, long from, long size, std
             if (ends.size() > limit) break;
         }
     }
-    if (ends.size() <= limit && (ends.empty() || ends.back() != size)) ends.push_back(size);
     return ends;
+}
+
+bool holds_document_parts(std::FILE *file, long from, long size) {
+    static const char *const kKeywords[] = {"obj", "xref", "trailer"};
+    constexpr long kOverlap = 6;  // one less than the longest keyword
+    const int fd = fileno(file);
+    std::vector<char> block(static_cast<std::size_t>(kScanBlock + kOverlap));
+    for (long start = from; start < size; start += kScanBlock) {
+        const long stop = std::min(size, start + kScanBlock + kOverlap);
+        const std::size_t got = read_at(fd, block.data(), static_cast<std::size_t>(stop - start), start);
+        const std::string_view text(block.data(), got);
+        for (const char *keyword : kKeywords)
+            if (text.find(keyword) != std::string_view::npos) return true;
+    }
+    return false;
 }
 
 }  // namespace qs

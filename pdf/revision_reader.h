@@ -16,10 +16,14 @@ namespace qs {
 // being rebuilt by scanning. The file's own position is left alone.
 std::unique_ptr<QPDF> open_revision(std::FILE *file, long length, bool attempt_recovery);
 
-// The ends of the updates written after offset from, in order: each is just
-// past an "%%EOF" line whose "startxref" names an offset after the previous
-// end. The last entry is always size, the end of the file. At most limit
-// entries are gathered; the result is then one longer than limit.
+// The ends of the complete updates written after offset from, in order: each
+// is just past an "%%EOF" line whose "startxref" names an offset after the
+// previous end. Gathering stops after limit + 1 ends, so a result longer than
+// limit means that there are too many.
 std::vector<long> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit);
+
+// True when bytes [from, size) of file hold anything a reader could take for
+// part of the document: an object, a cross-reference section or a trailer.
+bool holds_document_parts(std::FILE *file, long from, long size);
 
 }  // namespace qs

@@ -310,6 +310,17 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
          "-1#Document signature verification fails [The updates after the signature cannot be compared with what "
          "it signed: ",
          false, true},
+        // Without its startxref the update is ignored by some readers and rebuilt by others.
+        {"content replaced by an update without its end",
+         [](Updates &u) {
+             replace_content(u);
+             std::string bytes = qstest::read_file(u.path());
+             bytes.replace(bytes.rfind("startxref"), 9, "startxraf");
+             qstest::write_file(u.path(), bytes);
+         },
+         "-1#Document signature verification fails [The updates after the signature cannot be compared with what "
+         "it signed: the file ends in an incomplete update]\n",
+         false, true},
         {"information, then content replaced",
          [](Updates &u) {
              add_information(u);

@@ -29,7 +29,8 @@ constexpr long kTailWindow = 64;
 std::size_t read_at(int fd, char *out, std::size_t length, long offset) {
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const off_t at = static_cast<off_t>(offset) + static_cast<off_t>(done);
+        const ssize_t got = ::pread(fd, out + done, length - done, at);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw std::runtime_error(std::string("the document cannot be read: ") + std::strerror(errno));
         if (got == 0) break;

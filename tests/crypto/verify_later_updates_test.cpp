@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -124,7 +125,8 @@ public:
         std::string table = "xref\n";
         for (const auto &[number, body] : objects) {
             char entry[64];
-            std::snprintf(entry, sizeof entry, "%d 1\n%010zu 00000 n\r\n", number, bytes.size() + static_cast<std::size_t>(misplaced));
+            const std::size_t at = bytes.size() + static_cast<std::size_t>(misplaced);
+            std::snprintf(entry, sizeof entry, "%d 1\n%010zu 00000 n\r\n", number, at);
             table += entry;
             bytes += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
         }
@@ -182,7 +184,7 @@ std::string validation_key(const std::string &contents) {
     unsigned int length = 0;
     EVP_Digest(contents.data(), contents.size(), digest, &length, EVP_sha1(), nullptr);
     std::string hex = qstest::to_hex(std::string(reinterpret_cast<char *>(digest), length));
-    std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    for (char &ch : hex) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     return hex;
 }
 
@@ -204,7 +206,8 @@ void add_security_store(Updates &u) {
 }
 
 void add_information(Updates &u, const std::string &producer = "(Archive 2.0)") {
-    u.append({{Updates::kInfo, u.with(Updates::kInfo, {{"/ModDate", "(D:20250302100000Z)"}, {"/Producer", producer}})}});
+    const Entries entries = {{"/ModDate", "(D:20250302100000Z)"}, {"/Producer", producer}};
+    u.append({{Updates::kInfo, u.with(Updates::kInfo, entries)}});
 }
 
 void replace_content(Updates &u) {
@@ -259,7 +262,8 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
         {"hidden overlay layer switched on",
          [](Updates &u) {
              u.append({{Updates::kCatalog,
-                        u.with(Updates::kCatalog, {{"/OCProperties", "<< /OCGs [ 8 0 R ] /D << /ON [ 8 0 R ] >> >>"}})}});
+                        u.with(Updates::kCatalog,
+                               {{"/OCProperties", "<< /OCGs [ 8 0 R ] /D << /ON [ 8 0 R ] >> >>"}})}});
          },
          changed("the document catalog entry /OCProperties")},
         {"missing content stream supplied",
@@ -293,7 +297,8 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
                  {page, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 595 842 ] "
                         "/Resources << /Font << /F1 5 0 R >> >> /Contents " + ref(content) + " >>"},
                  {content, stream("", "BT /F1 18 Tf 72 760 Td (Terms: payable at once) Tj ET")},
-                 {Updates::kPages, u.with(Updates::kPages, {{"/Kids", "[ 3 0 R " + ref(page) + " ]"}, {"/Count", "2"}})},
+                 {Updates::kPages,
+                  u.with(Updates::kPages, {{"/Kids", "[ 3 0 R " + ref(page) + " ]"}, {"/Count", "2"}})},
              });
          },
          changed("pages were added (2 instead of 1)")},
@@ -305,7 +310,8 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
          changed("the document catalog was replaced")},
         {"update whose table misses its object",
          [](Updates &u) {
-             u.append({{Updates::kInfo, u.with(Updates::kInfo, {{"/Producer", "(Archive 2.0)"}})}}, Updates::kCatalog, 7);
+             u.append({{Updates::kInfo, u.with(Updates::kInfo, {{"/Producer", "(Archive 2.0)"}})}},
+                      Updates::kCatalog, 7);
          },
          "-1#Document signature verification fails [The updates after the signature cannot be compared with what "
          "it signed: ",

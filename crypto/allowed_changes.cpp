@@ -66,16 +66,35 @@ bool gains_only(QPDFObjectHandle before, QPDFObjectHandle after, const std::set<
     return kept == earlier;
 }
 
-// True when after keeps every entry of before and only adds entries; with
-// fonts, the /Font entry may itself gain entries.
-bool only_additions(QPDFObjectHandle before, QPDFObjectHandle after, bool fonts) {
+// A font entry that names another object holding the very same standard
+// font, with no font program of its own: a further signature appearance in
+// Helvetica writes its /Helv again. An embedded font is never the same, as it
+// may draw the form's existing text differently.
+bool same_standard_font(QPDFObjectHandle was, QPDFObjectHandle now) {
+    return was.isDictionary() && now.isDictionary() && entry(was, "/FontDescriptor").isNull() &&
+           was.unparseResolved() == now.unparseResolved();
+}
+
+// The /Font dictionary of the form's resources: each earlier entry stays, or
+// names the same standard font again; new entries may be added.
+bool fonts_kept(QPDFObjectHandle before, QPDFObjectHandle after) {
     if (before.isNull()) return after.isNull() || after.isDictionary();
     if (!before.isDictionary() || !after.isDictionary()) return false;
     for (const std::string &key : before.getKeys()) {
         QPDFObjectHandle was = entry(before, key), now = entry(after, key);
-        if (was.unparse() == now.unparse()) continue;
-        if (fonts && key == "/Font" && only_additions(was, now, false)) continue;
-        return false;
+        if (was.unparse() != now.unparse() && !same_standard_font(was, now)) return false;
+    }
+    return true;
+}
+
+// The form's resources (/DR): each earlier entry stays, /Font as above; new
+// entries may be added.
+bool resources_kept(QPDFObjectHandle before, QPDFObjectHandle after) {
+    if (before.isNull()) return after.isNull() || after.isDictionary();
+    if (!before.isDictionary() || !after.isDictionary()) return false;
+    for (const std::string &key : before.getKeys()) {
+        QPDFObjectHandle was = entry(before, key), now = entry(after, key);
+        if (was.unparse() != now.unparse() && !(key == "/Font" && fonts_kept(was, now))) return false;
     }
     return true;
 }
@@ -131,7 +150,7 @@ std::string form_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateC
             continue;
         }
         if (key == "/DR") {
-            if (!only_additions(entry(before, key), entry(after, key), true)) return "the form resources";
+            if (!resources_kept(entry(before, key), entry(after, key))) return "the form resources";
             continue;
         }
         return "the form entry " + written(key);
@@ -234,8 +253,8 @@ std::string judge_object(const ObjectUse &use, QPDFObjectHandle before, QPDFObje
     if ((use.flags & kUseForm) && !(change = form_change(before, after, context)).empty()) return change;
     if ((use.flags & kUseFormFields) && !gains_only(before, after, context.signature_fields))
         return "the form fields";
-    if ((use.flags & kUseFormResources) && !only_additions(before, after, true)) return "the form resources";
-    if ((use.flags & kUseFormFonts) && !only_additions(before, after, false)) return "the form resources";
+    if ((use.flags & kUseFormResources) && !resources_kept(before, after)) return "the form resources";
+    if ((use.flags & kUseFormFonts) && !fonts_kept(before, after)) return "the form resources";
     if (!security_store_kept(use, before, after)) return "the document security store";
     return std::string();
 }

@@ -14,6 +14,7 @@
 
 #include <openssl/evp.h>
 
+#include "crypto/revision_changes.h"
 #include "crypto/verify_documents.h"
 #include "crypto_support.h"
 #include "pdf/qpdf_api.h"
@@ -372,6 +373,40 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
             };
             EXPECT_EQ(count("Signature Validation:"), count("Signature is Valid")) << sig;
         }
+    }
+}
+
+// The updates this program writes are themselves changes a later update may
+// make: compared as if they followed a signature, they pass, except that an
+// embedded font named again in the form's resources could redraw its text.
+TEST(OwnSignatureUpdates, AreChangesALaterUpdateMayMake) {
+    const std::string helvetica = "sigrect=[50 50 250 100]\n", truetype = helvetica + "sigtext=Z\xc3\xbcrich %N\n";
+    const struct {
+        const char *name, *first, *second;
+        std::vector<std::string> flags;
+        const char *expect;
+    } cases[] = {
+        {"invisible", "", "", {}, ""},
+        {"visible, Helvetica named again", helvetica.c_str(), helvetica.c_str(), {"-v"}, ""},
+        {"visible on every page", helvetica.c_str(), "sigrect=[50 50 250 100]\nsigpage=*\n", {"-v"}, ""},
+        {"visible, embedded font named again", truetype.c_str(), truetype.c_str(), {"-v"}, "the form resources"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        qstest::TempDir dir;
+        const std::string once = dir.file("once.pdf"), twice = dir.file("twice.pdf");
+        std::vector<std::string> first = {"-i", fixture("ten-pages.pdf"), "-o", once, "-z",
+                                          qstest::write_signing_config(dir, "signer.p12", c.first, "1.conf")};
+        std::vector<std::string> second = {"-i", once, "-o", twice, "-z",
+                                           qstest::write_signing_config(dir, "signer.p12", c.second, "2.conf")};
+        first.insert(first.end(), c.flags.begin(), c.flags.end());
+        second.insert(second.end(), c.flags.begin(), c.flags.end());
+        ASSERT_EQ(0, qstest::run_cli(first).status);
+        ASSERT_EQ(0, qstest::run_cli(second).status);
+        QPDF before, after;
+        before.processFile(once.c_str());
+        after.processFile(twice.c_str());
+        EXPECT_EQ(c.expect, qs::revision_change(before, after));
     }
 }
 

@@ -18,6 +18,7 @@
 #include "core/handles.h"
 #include "crypto/allowed_changes.h"
 #include "crypto/object_uses.h"
+#include "pdf/input_warnings.h"
 #include "pdf/revision_reader.h"
 
 namespace qs {
@@ -101,30 +102,29 @@ bool same_object(QPDFObjectHandle before, QPDFObjectHandle after) {
 // to lie inside the data of an update rather than at its end. The last one
 // must be readable.
 std::unique_ptr<QPDF> open_update(std::FILE *file, long end, bool last) {
-    std::unique_ptr<QPDF> pdf;
     try {
-        pdf = open_revision(file, end, false);
+        return open_revision(file, end, false);
     } catch (const std::exception &) {
         if (last) throw;
         return nullptr;
     }
-    pdf->getWarnings();  // what opening noticed; the objects read from here on must be sound
-    return pdf;
 }
 
-// The first problem qpdf met while reading the objects of an update, if any:
+// The first problem qpdf met while reading an object the update defines:
 // qpdf makes a null of an object it cannot read, where another reader would
-// rebuild the update and show something else.
-std::string damage_seen(QPDF &pdf) {
-    if (!pdf.anyWarnings()) return std::string();
-    const std::vector<QPDFExc> warnings = pdf.getWarnings();
-    return warnings.empty() ? std::string("damaged objects") : warnings.front().getMessageDetail();
+// rebuild the update and show something else. Blemishes of the objects the
+// update leaves alone belong to the revisions before it.
+std::string damage_in_update(QPDF &after, const TableChanges &table) {
+    for (const QPDFExc &warning : after.getWarnings()) {
+        QPDFObjGen object;
+        if (!warning_object(warning, object) || table.added.count(object) || table.rewritten.count(object))
+            return warning.getMessageDetail();
+    }
+    return std::string();
 }
 
-}  // namespace
-
-std::string revision_change(QPDF &before, QPDF &after) {
-    const TableChanges table = compare_tables(before, after);
+// What the update changed that it may not, or an empty text.
+std::string first_change(QPDF &before, QPDF &after, const TableChanges &table) {
     if (!table.removed.empty()) return "objects the signature covers were removed";
     UpdateContext context{before, after, table.added, {}, {}};
     std::string change = judge_trailer(context);
@@ -156,19 +156,16 @@ std::string revision_change(QPDF &before, QPDF &after) {
     return std::string();
 }
 
-namespace {
-
-// The whole message for what is wrong with the update from before to after,
-// or an empty text.
-std::string update_problem(QPDF &before, QPDF &after) {
-    const std::string change = revision_change(before, after);
-    const std::string damage = damage_seen(after);
-    if (!damage.empty()) return kUnreadable + damage;
-    if (!change.empty()) return kChanged + change;
-    return std::string();
-}
-
 }  // namespace
+
+std::string revision_change(QPDF &before, QPDF &after) {
+    after.getWarnings();  // what was noticed before the comparison concerns the revisions before
+    const TableChanges table = compare_tables(before, after);
+    const std::string change = first_change(before, after, table);
+    const std::string damage = damage_in_update(after, table);
+    if (!damage.empty()) return kUnreadable + damage;
+    return change.empty() ? change : kChanged + change;
+}
 
 int check_later_revisions(std::FILE *file, long signed_end, long size) {
     try {
@@ -192,7 +189,7 @@ int check_later_revisions(std::FILE *file, long signed_end, long size) {
         for (std::size_t i = 0; i < ends.size(); ++i) {
             std::unique_ptr<QPDF> after = open_update(file, ends[i], i + 1 == ends.size());
             if (!after) continue;
-            const std::string problem = update_problem(*before, *after);
+            const std::string problem = revision_change(*before, *after);
             if (!problem.empty()) {
                 report(problem);
                 return -1;

@@ -12,8 +12,9 @@
 
 namespace qs {
 
-// What the update from before to after changed that it may not, or an empty
-// text when it changed nothing of the kind.
+// The failure message for the update from before to after: what it changed
+// that it may not, or that an object it defines cannot be read. An empty text
+// when neither is so.
 std::string revision_change(QPDF &before, QPDF &after);
 
 // Examines every revision of file (size bytes) after its first signed_end

@@ -104,6 +104,8 @@ void InputWarnings::collect(QPDF &pdf) {
     }
 }
 
+bool warning_object(const QPDFExc &warning, QPDFObjGen &object) { return where(warning, object) == Where::Object; }
+
 void InputWarnings::refuse_about(const std::set<QPDFObjGen> &objects) const {
     for (const QPDFExc &warning : kept_) {
         QPDFObjGen object;

@@ -26,4 +26,8 @@ private:
     std::vector<QPDFExc> kept_;
 };
 
+// The object a warning of qpdf is about ("object n g", or "xref stream:
+// object n g"); false when it names none.
+bool warning_object(const QPDFExc &warning, QPDFObjGen &object);
+
 }  // namespace qs

@@ -389,7 +389,8 @@ TEST(OwnSignatureUpdates, AreChangesALaterUpdateMayMake) {
         {"invisible", "", "", {}, ""},
         {"visible, Helvetica named again", helvetica.c_str(), helvetica.c_str(), {"-v"}, ""},
         {"visible on every page", helvetica.c_str(), "sigrect=[50 50 250 100]\nsigpage=*\n", {"-v"}, ""},
-        {"visible, embedded font named again", truetype.c_str(), truetype.c_str(), {"-v"}, "the form resources"},
+        {"visible, embedded font named again", truetype.c_str(), truetype.c_str(), {"-v"},
+         "The document was changed after it was signed: the form resources"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -16,6 +16,21 @@ void report(const std::string &text);
 // The same for a C text; it allocates nothing, so it cannot throw.
 void report(const char *text) noexcept;
 
+// A step whose failure the operation tolerates (an OCSP responder that is
+// down while signing, say). A message the step reports while the slot is
+// free is taken back out by take(), so that it never stands in for the text
+// of a later failure; the caller can still write it to the debug log.
+class ToleratedFailure {
+public:
+    ToleratedFailure();
+    // The text reported since construction, with the slot free again; empty
+    // when nothing was reported, or when an earlier report already held the slot.
+    std::string take();
+
+private:
+    bool slot_was_taken_;
+};
+
 template <typename Body>
 auto guarded(Body &&body) noexcept -> decltype(body()) {
     using Result = decltype(body());

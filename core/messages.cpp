@@ -25,6 +25,16 @@ void report(const std::string &text) {
 
 void report(const char *text) noexcept { handle_error_message(const_cast<char *>(text ? text : ""), 1); }
 
+ToleratedFailure::ToleratedFailure() : slot_was_taken_(g_latch != 0) {}
+
+std::string ToleratedFailure::take() {
+    if (slot_was_taken_ || g_latch == 0) return std::string();
+    char text[qs::kTextField];
+    handle_error_message(text, 0);
+    g_slot[0] = '\0';
+    return text;
+}
+
 }  // namespace qs
 
 extern "C" {

@@ -1,0 +1,49 @@
+// The cache of revocation data in the cache directory: OCSP responses and
+// CRLs as DER files, and the fetch-time database that says how old each one
+// is. Every file is written under a temporary name in the cache directory and
+// renamed into place, so a crash or a concurrent run never leaves a
+// half-written file that a later run would trust.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qs {
+
+// A cached file is used while now minus its fetch time is at most its window.
+constexpr long kOcspFreshSeconds = 3600;
+constexpr long kCrlFreshSeconds = 86400;
+
+// Entries the fetch-time table holds; when all are taken, a new key replaces
+// the entry with the greatest (most recent) time.
+constexpr std::size_t kFetchTimeEntries = 100;
+
+// The cache directory a configuration names; "/tmp" when it names none.
+std::string cache_directory(const char *configured);
+
+// "<dir>/quillseal-ocsp-basic-<serial>.der": the signer's BasicOCSPResponse.
+std::string ocsp_basic_cache_path(const std::string &dir, const std::string &serial);
+// "<dir>/quillseal-ocsp-<serial>.der": a complete OCSPResponse for LTV data.
+std::string ocsp_cache_path(const std::string &dir, const std::string &serial);
+// "<dir>/quillseal-crl-<digest>.der": the CRL fetched from a distribution point.
+std::string crl_cache_path(const std::string &dir, const std::string &url_digest);
+// 40 uppercase hex digits of the SHA-1 of a CRL URL: its cache key.
+std::string crl_cache_key(const std::string &url);
+
+// The fetch time stored under key (0 when there is none). The table of a
+// cache directory is read from its database the first time it is needed;
+// a database that cannot be read, or holds no JSON object, counts as empty.
+long fetch_time(const std::string &dir, const std::string &key);
+// Stores time under key and writes the database. Returns time.
+long store_fetch_time(const std::string &dir, const std::string &key, long time);
+
+// The bytes of a cached file whose fetch time is within window seconds of
+// now; false when the file is missing, unreadable or too old.
+bool read_fresh_file(const std::string &dir, const std::string &path, const std::string &key, long window,
+                     std::string &bytes);
+// Writes bytes to path and stores the current time under key. A cache that
+// cannot be written is no failure of the operation: false, nothing reported.
+bool write_cache_file(const std::string &dir, const std::string &path, const std::string &key,
+                      std::string_view bytes);
+
+}  // namespace qs

@@ -18,6 +18,7 @@
 #include "crypto/hex.h"
 #include "crypto/key_store.h"
 #include "crypto/object_ids.h"
+#include "crypto/revocation_archival.h"
 #include "crypto/timestamp_token.h"
 
 namespace qs {
@@ -60,7 +61,8 @@ CmsPtr encapsulated(KeyMaterial &keys, BIO *data) {
     return cms;
 }
 
-// A detached SignedData signed over messageDigest, contentType and signingTime.
+// A detached SignedData signed over messageDigest, contentType, the archived
+// OCSP status when there is one, and signingTime.
 CmsPtr detached(SigningConfig *config, KeyMaterial &keys, const unsigned char *digest, int length) {
     CmsPtr cms(CMS_sign(nullptr, nullptr, keys.chain.get(), nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
@@ -82,6 +84,8 @@ CmsPtr detached(SigningConfig *config, KeyMaterial &keys, const unsigned char *d
         report_openssl("Error adding signed attribute content type...");
         return nullptr;
     }
+    // The signer's OCSP status, when it can be had; a revoked signer stops here.
+    if (add_revocation_attribute(config, keys, si) < 0) return nullptr;
     // The signing time is added here by the library, as none is present yet.
     if (CMS_SignerInfo_sign(si) != 1) {
         report_openssl("Error signing SignerInfo structure...");

@@ -112,6 +112,62 @@ typedef struct HttpResponseBuffer {
  * would be passed. */
 QS_API size_t write_memory_callback(char *chunk, size_t size, size_t count, void *buffer);
 
+/* ---- Revocation data ----
+ * Revocation data is cached in cachedir: "quillseal-ocsp-basic-<serial>.der"
+ * (the signer's BasicOCSPResponse), "quillseal-ocsp-<serial>.der" (complete
+ * OCSP responses for LTV data), "quillseal-crl-<SHA-1 of the URL>.der" and
+ * the fetch-time database "quillseal-cache.db" (a JSON object of key and
+ * fetch time in seconds since the epoch). OCSP responses are used for an
+ * hour, CRLs for a day.
+ *
+ * get_ocsp_data: the signer's OCSP status (from the configured key store) as
+ * a malloc'd DER BasicOCSPResponse the caller frees. 0 with *der NULL and
+ * *length 0 when no status can be had (self-signed, no responder, a
+ * responder that fails); -1 (reported) for a key-store failure or a status
+ * that is revoked or not good. */
+QS_API int get_ocsp_data(SigningConfig *config, unsigned char **der, long *length);
+/* The signed attribute value revocationInfoArchival around that response
+ * (malloc'd DER, the caller frees it); results as get_ocsp_data. */
+QS_API int get_revocation_info_archival(SigningConfig *config, unsigned char **der, long *length);
+/* Writes a constructed header of tag in class xclass with the definite
+ * length of the length bytes given, then the bytes, at *out and moves *out
+ * past them. Returns the total size; with out or *out NULL only the size. */
+QS_API int my_i2d_ASN1_bytes(const unsigned char *bytes, int length, unsigned char **out, int tag,
+                             int xclass);
+/* Signed OCSP requests are not supported; this does nothing. */
+QS_API void sign_ocsp_request(void);
+/* The fetch-time database of cachedir: value -1 looks key up (0 when absent);
+ * any positive value is stored under key and returned. */
+QS_API long checkDataBase(const char *key, long value, const char *cachedir);
+
+/* The long-term-validation data of one signature: the certificates of the
+ * signature that are not self-signed, with their OCSP responses and CRLs.
+ * Names: the serial number's uppercase hex for certificates and OCSP
+ * responses, the uppercase hex SHA-1 of the URL for fetched CRLs (NULL for a
+ * CRL carried in the signature). Unused pointers are NULL. */
+#define LTV_DATA_ITEMS 10
+typedef struct LTVData {
+    char vri_key[41]; /* uppercase hex SHA-1 of the signature's /Contents bytes */
+    int cert_count;
+    int crl_count;
+    int ocsp_count;
+    int cert_len[LTV_DATA_ITEMS];
+    unsigned char *cert_der[LTV_DATA_ITEMS];
+    char *cert_name[LTV_DATA_ITEMS];
+    int crl_len[LTV_DATA_ITEMS];
+    unsigned char *crl_der[LTV_DATA_ITEMS];
+    char *crl_name[LTV_DATA_ITEMS];
+    int ocsp_len[LTV_DATA_ITEMS];
+    unsigned char *ocsp_der[LTV_DATA_ITEMS];
+    char *ocsp_name[LTV_DATA_ITEMS];
+} LTVData;
+/* The data of the signature whose /Contents bytes (DER PKCS#7, trailing
+ * bytes ignored) are given, or NULL (reported). More than LTV_DATA_ITEMS
+ * items of one kind are refused. The record and everything in it are
+ * malloc'd; free_LTVData releases them all (NULL is ignored). */
+QS_API LTVData *getLTVData(const unsigned char *contents, int length, const char *cachedir);
+QS_API void free_LTVData(LTVData *data);
+
 /* ---- PKCS#11 engine ----
  * pkcs11engine_register loads the engine object config->engine once per
  * process and points it at the module config->library with config->pin;

@@ -20,12 +20,17 @@ Modes:
   big       --size bytes with a Content-Length
   unsized   --size bytes without a Content-Length, ended by closing
   proxy     an HTTP proxy forwarding to 127.0.0.1 targets only
+  revocation  the services a test PKI made by make_ltv_pki.sh names, under
+            --pki: POST /ocsp/<ca> answers with `openssl ocsp` from that CA's
+            database (nextUpdate --ocsp-days days ahead; 0 leaves it out),
+            GET /crl/<name> sends the file crl/<name>; POST /ocsp/silent never answers
 """
 import argparse
 import base64
 import http.server
 import json
 import os
+import re
 import socketserver
 import ssl
 import subprocess
@@ -50,6 +55,23 @@ def openssl_reply(query, section=None):
         command = ["openssl", "ts", "-reply", "-config", args.tsa_config, "-queryfile", qpath, "-out", rpath]
         if section:
             command[3:3] = ["-section", section]
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(rpath, "rb") as f:
+            return f.read()
+
+
+def ocsp_reply(ca, request):
+    folder = os.path.join(args.pki, ca)
+    with tsa_lock, tempfile.TemporaryDirectory() as work:
+        qpath = os.path.join(work, "q.der")
+        rpath = os.path.join(work, "r.der")
+        with open(qpath, "wb") as f:
+            f.write(request)
+        command = ["openssl", "ocsp", "-index", os.path.join(folder, "index.txt"),
+                   "-CA", os.path.join(folder, "ca.pem"), "-rsigner", os.path.join(folder, "responder.pem"),
+                   "-rkey", os.path.join(folder, "responder.key"), "-reqin", qpath, "-respout", rpath]
+        if args.ocsp_days > 0:
+            command += ["-ndays", str(args.ocsp_days)]
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(rpath, "rb") as f:
             return f.read()
@@ -89,7 +111,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.record(b"")
-        self.answer(200, b"get")
+        if args.mode != "revocation":
+            return self.answer(200, b"get")
+        name = self.path[len("/crl/"):] if self.path.startswith("/crl/") else ""
+        path = os.path.join(args.pki, "crl", name)
+        if not re.fullmatch(r"[a-z]+\.crl", name) or not os.path.isfile(path):
+            return self.answer(404, b"<html>not found</html>", "text/html")
+        with open(path, "rb") as f:
+            self.answer(200, f.read(), "application/pkix-crl")
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
@@ -97,6 +126,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         mode = args.mode
         if mode == "proxy":
             return self.forward(body)
+        if mode == "revocation":
+            ca = self.path[len("/ocsp/"):] if self.path.startswith("/ocsp/") else ""
+            if ca == "silent":
+                time.sleep(args.lifetime)
+                return
+            if not re.fullmatch(r"[a-z]+", ca) or not os.path.isdir(os.path.join(args.pki, ca)):
+                return self.answer(404, b"<html>not found</html>", "text/html")
+            return self.answer(200, ocsp_reply(ca, body), "application/ocsp-response")
         if mode == "auth":
             expected = "Basic " + base64.b64encode(args.credentials.encode()).decode()
             if self.headers.get("Authorization") != expected:
@@ -158,6 +195,8 @@ def main():
     parser.add_argument("--credentials", default="")
     parser.add_argument("--size", type=int, default=0)
     parser.add_argument("--save-body")
+    parser.add_argument("--pki")
+    parser.add_argument("--ocsp-days", type=int, default=1)
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--max-requests", type=int, default=20)

@@ -1,0 +1,97 @@
+#include "revocation_service.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include <openssl/asn1.h>
+#include <openssl/cms.h>
+#include <openssl/ocsp.h>
+
+#include <quillseal/quillseal.h>
+
+#include "core/handles.h"
+#include "crypto/hex.h"
+
+namespace cryptotest {
+namespace {
+
+using qstest::shell_quote;
+
+// Steps into a constructed element of the given tag and class.
+bool enter(const unsigned char *&cursor, long &remaining, int tag, int xclass) {
+    long length = 0;
+    int found_tag = 0, found_class = 0;
+    const int kind = ASN1_get_object(&cursor, &length, &found_tag, &found_class, remaining);
+    if ((kind & 0x80) || !(kind & V_ASN1_CONSTRUCTED) || found_tag != tag || found_class != xclass) return false;
+    remaining = length;
+    return true;
+}
+
+qs::CmsPtr newest_signature(const std::string &pdf) {
+    FILE *f = std::fopen(pdf.c_str(), "rb");
+    if (!f) return nullptr;
+    long range[4];
+    int object = 0;
+    char *inside = nullptr;
+    long length = 0;
+    const bool read = qpdf_get_byte_range(f, "", range, &object) == 0 &&
+                      get_internal_range(f, range[1], range[2], &inside, &length) == 0;
+    std::fclose(f);
+    const auto der = qs::parse_hex_pairs(read && inside ? inside : "");
+    std::free(inside);
+    if (!der || der->empty()) return nullptr;
+    const unsigned char *cursor = der->data();
+    return qs::CmsPtr(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der->size())));
+}
+
+}  // namespace
+
+RevocationService::RevocationService() {
+    service_ = std::make_unique<qstest::LocalService>(
+        "revocation", std::vector<std::string>{"--pki", pki_.path(), "--max-requests", "400"});
+    const auto made = qstest::run_shell("bash " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/make_ltv_pki.sh") +
+                                        " " + shell_quote(pki_.path()) + " " + shell_quote(service_->url("http", "")) +
+                                        " 2>&1");
+    if (made.status != 0) throw std::runtime_error("LTV PKI not made: " + made.out);
+}
+
+int RevocationService::requests_to(const std::string &path) const {
+    int count = 0;
+    for (const auto &request : service_->requests()) count += request.path == path ? 1 : 0;
+    return count;
+}
+
+std::string archived_ocsp_response(const std::string &pdf) {
+    qs::CmsPtr cms = newest_signature(pdf);
+    STACK_OF(CMS_SignerInfo) *signers = cms ? CMS_get0_SignerInfos(cms.get()) : nullptr;
+    CMS_SignerInfo *signer = signers ? sk_CMS_SignerInfo_value(signers, 0) : nullptr;
+    qs::Asn1ObjectPtr oid(OBJ_txt2obj("1.2.840.113583.1.1.8", 1));
+    const int at = signer ? CMS_signed_get_attr_by_OBJ(signer, oid.get(), -1) : -1;
+    if (at < 0) return std::string();
+    const ASN1_TYPE *value = X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(signer, at), 0);
+    if (!value || value->type != V_ASN1_SEQUENCE) return std::string();
+    // SEQUENCE { [1] EXPLICIT SEQUENCE OF { OCSPResponse } }
+    const unsigned char *cursor = value->value.sequence->data;
+    long remaining = value->value.sequence->length;
+    if (!enter(cursor, remaining, V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL) ||
+        !enter(cursor, remaining, 1, V_ASN1_CONTEXT_SPECIFIC) ||
+        !enter(cursor, remaining, V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL))
+        return "not a revocationInfoArchival value";
+    const unsigned char *start = cursor;
+    qs::OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &cursor, remaining));
+    if (!response || cursor - start != remaining) return "not one OCSP response";
+    return std::string(reinterpret_cast<const char *>(start), static_cast<std::size_t>(remaining));
+}
+
+std::string ocsp_verdict(const RevocationService &pki, const std::string &response_der, const std::string &cert,
+                         const std::string &issuer) {
+    qstest::TempDir dir;
+    qstest::write_file(dir.file("response.der"), response_der);
+    return qstest::run_shell("openssl ocsp -no_nonce -respin " + shell_quote(dir.file("response.der")) + " -issuer " +
+                             shell_quote(issuer) + " -cert " + shell_quote(cert) + " -CAfile " +
+                             shell_quote(pki.file("root/ca.pem")) + " -verify_other " +
+                             shell_quote(pki.file("chain.pem")) + " 2>&1")
+        .out;
+}
+
+}  // namespace cryptotest

@@ -1,0 +1,39 @@
+// A revocation service on 127.0.0.1 for the OCSP, CRL and LTV tests: an
+// `openssl ocsp` responder and a CRL distribution point behind the local HTTP
+// service, with a test PKI (tests/support/make_ltv_pki.sh) whose certificates
+// name them. Started on a free port by the test and stopped with the object.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "local_service.h"
+#include "support/support.h"
+
+namespace cryptotest {
+
+class RevocationService {
+public:
+    RevocationService();
+
+    // The file of the PKI folder: "signer.p12", "inter/ca.pem", "crl/inter.crl", ...
+    std::string file(const std::string &name) const { return pki_.file(name); }
+    // Requests received so far for path ("/ocsp/inter", "/crl/root.crl").
+    int requests_to(const std::string &path) const;
+
+private:
+    qstest::TempDir pki_;
+    std::unique_ptr<qstest::LocalService> service_;
+};
+
+// The OCSPResponse DER archived in the newest signature of pdf (its
+// revocationInfoArchival attribute); empty when there is none.
+std::string archived_ocsp_response(const std::string &pdf);
+
+// `openssl ocsp` reading a DER response about cert issued by issuer, the
+// response's signature checked against the PKI's root: "<cert>: good" etc.
+std::string ocsp_verdict(const RevocationService &pki, const std::string &response_der, const std::string &cert,
+                         const std::string &issuer);
+
+}  // namespace cryptotest

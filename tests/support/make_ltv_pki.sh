@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Makes a test PKI whose certificates name a revocation service at BASE_URL:
+# a root CA, an intermediate CA and signers issued by it, each CA with its
+# `openssl ca` database, an OCSP responder certificate and a CRL (DER).
+#
+#   root/                    root CA (self-signed), its database and responder
+#   inter/                   intermediate CA: OCSP BASE_URL/ocsp/root, CRL BASE_URL/crl/root.crl
+#   crl/root.crl crl/inter.crl
+#   signer.p12               signer, intermediate and root: OCSP BASE_URL/ocsp/inter, CRL BASE_URL/crl/inter.crl
+#   second.p12               another signer of the intermediate, with two CRL distribution
+#                            points: BASE_URL/crl/inter.crl first, an unreachable one after it
+#   revoked.p12              a signer the intermediate has revoked
+#   unreachable.p12          a signer whose OCSP responder and CRL point refuse connections
+#   silent.p12               a signer whose OCSP responder (BASE_URL/ocsp/silent) never answers
+#   ldap.p12                 a signer whose only CRL point is an LDAP URL (OCSP as signer)
+#   self.p12                 a self-signed signer
+# Usage: make_ltv_pki.sh DIR BASE_URL
+set -euo pipefail
+out=${1:?usage: make_ltv_pki.sh DIR BASE_URL}
+base=${2:?}
+pass=demo-pass
+mkdir -p "$out"
+cd "$out"
+out=$(pwd)
+mkdir -p crl
+
+cat > ext.cnf <<CNF
+[inter_ca]
+basicConstraints=critical,CA:TRUE,pathlen:0
+keyUsage=critical,keyCertSign,cRLSign
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/root
+crlDistributionPoints=URI:$base/crl/root.crl
+[responder]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=OCSPSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+[signer]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/inter
+crlDistributionPoints=URI:$base/crl/inter.crl
+[second]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/inter
+crlDistributionPoints=URI:$base/crl/inter.crl,URI:http://127.0.0.1:1/other.crl
+[unreachable]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:http://127.0.0.1:1/ocsp
+crlDistributionPoints=URI:http://127.0.0.1:1/inter.crl
+[silent]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/silent
+crlDistributionPoints=URI:$base/crl/inter.crl
+[ldap]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/inter
+crlDistributionPoints=URI:ldap://127.0.0.1:1/cn=Test%20Intermediate?certificateRevocationList
+CNF
+
+ca_config() { # dir
+    cat > "$1/ca.cnf" <<CNF
+[ca]
+default_ca = this
+[this]
+dir = $out/$1
+database = \$dir/index.txt
+new_certs_dir = \$dir/issued
+serial = \$dir/serial
+crlnumber = \$dir/crlnumber
+certificate = \$dir/ca.pem
+private_key = \$dir/ca.key
+default_md = sha256
+default_days = 30
+default_crl_days = 7
+policy = anything
+unique_subject = no
+copy_extensions = none
+[anything]
+commonName = supplied
+organizationName = optional
+CNF
+    mkdir -p "$1/issued"
+    : > "$1/index.txt"
+    openssl rand -hex 8 > "$1/serial"
+    echo 01 > "$1/crlnumber"
+}
+
+new_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null; }
+
+issue() { # ca-dir name subject section
+    new_key "$2.key"
+    openssl req -new -key "$2.key" -out "$2.csr" -subj "$3" 2>/dev/null
+    openssl ca -batch -notext -config "$1/ca.cnf" -extfile ext.cnf -extensions "$4" \
+        -in "$2.csr" -out "$2.pem" 2>/dev/null
+}
+
+mkdir -p root inter
+new_key root/ca.key
+openssl req -x509 -new -key root/ca.key -out root/ca.pem -days 30 -subj "/O=Quillseal Test/CN=LTV Test Root" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+ca_config root
+issue root inter/ca "/O=Quillseal Test/CN=LTV Test Intermediate" inter_ca
+ca_config inter
+issue root root/responder "/O=Quillseal Test/CN=LTV Root Responder" responder
+issue inter inter/responder "/O=Quillseal Test/CN=LTV Intermediate Responder" responder
+
+cat inter/ca.pem root/ca.pem > chain.pem
+store() { # name subject section
+    issue inter "$1" "$2" "$3"
+    openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile chain.pem -name "$1" \
+        -passout pass:$pass -out "$1.p12"
+}
+store signer "/O=Quillseal Test/CN=LTV Signer" signer
+store second "/O=Quillseal Test/CN=LTV Second Signer" second
+store revoked "/O=Quillseal Test/CN=LTV Revoked Signer" signer
+store unreachable "/O=Quillseal Test/CN=LTV Unreachable Signer" unreachable
+store silent "/O=Quillseal Test/CN=LTV Silent Signer" silent
+store ldap "/O=Quillseal Test/CN=LTV LDAP Signer" ldap
+openssl ca -batch -config inter/ca.cnf -revoke revoked.pem 2>/dev/null
+
+new_key self.key
+openssl req -x509 -new -key self.key -out self.pem -days 30 -subj "/O=Quillseal Test/CN=LTV Self Signed" 2>/dev/null
+openssl pkcs12 -export -inkey self.key -in self.pem -name self -passout pass:$pass -out self.p12
+
+for ca in root inter; do
+    openssl ca -batch -gencrl -config $ca/ca.cnf -out $ca/crl.pem 2>/dev/null
+    openssl crl -in $ca/crl.pem -outform DER -out crl/$ca.crl
+done

@@ -200,7 +200,8 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     ConfigPtr config(raw, &free_config);
     if (rc < 0) {
         const std::string why = fetch_message();
-        if (options.command != Command::Verify) {
+        // Verifying and adding LTV data need no key store: they go on with the defaults.
+        if (options.command == Command::Sign) {
             // A file that was read but is incomplete or unusable is named by the
             // library's own message; "not found" would send the user looking for it.
             if (why.empty() || why.rfind("Error opening file", 0) == 0)

@@ -14,6 +14,7 @@
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
 #include <openssl/pkcs12.h>
+#include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -73,6 +74,7 @@ using EvpPkeyPtr = CHandle<EVP_PKEY, EVP_PKEY_free>;
 using EvpMdCtxPtr = CHandle<EVP_MD_CTX, EVP_MD_CTX_free>;
 using EvpCipherCtxPtr = CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
 using Pkcs12Ptr = CHandle<PKCS12, PKCS12_free>;
+using Pkcs7Ptr = CHandle<PKCS7, PKCS7_free>;
 using CmsPtr = CHandle<CMS_ContentInfo, CMS_ContentInfo_free>;
 using Asn1IntegerPtr = CHandle<ASN1_INTEGER, ASN1_INTEGER_free>;
 using Asn1ObjectPtr = CHandle<ASN1_OBJECT, ASN1_OBJECT_free>;
@@ -100,6 +102,7 @@ using OpensslTextPtr = CHandle<char, free_openssl_text>;
 using CurlPtr = CHandle<CURL, curl_easy_cleanup>;
 using CurlListPtr = CHandle<curl_slist, curl_slist_free_all>;
 using JsonPtr = CHandle<json_object, free_json>;
+using LtvDataPtr = CHandle<LTVData, free_LTVData>;
 using HpdfDocPtr = std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, CDeleter<std::remove_pointer_t<HPDF_Doc>, free_hpdf>>;
 
 // A malloc'd buffer handed over by one of the library's own C-style functions.

@@ -13,9 +13,4 @@ QS_API int sign_encrypt(const char *, const char *, const char *, const char *, 
     return -1;
 }
 
-QS_API int ltv(const char *, const char *, const char *) {
-    qs::report("Adding LTV data is not supported in this version.");
-    return -1;
-}
-
 }  // extern "C"

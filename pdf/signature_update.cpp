@@ -83,17 +83,6 @@ void open_input(QPDF &pdf, std::FILE *input, const char *password) {
         throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
 }
 
-// The next object number: the trailer's /Size, never below the highest number in use.
-int first_free_number(QPDF &pdf, QPDFObjectHandle trailer) {
-    QPDFObjectHandle size = trailer.getKey("/Size");
-    if (!size.isInteger()) throw std::runtime_error("The input PDF's trailer has no /Size.");
-    const long long highest = static_cast<long long>(pdf.getObjectCount());
-    const long long next = std::max<long long>(size.getIntValue(), highest + 1);
-    // The update numbers a few new objects after it; they must stay int object numbers.
-    if (next < 1 || next > INT_MAX - 64) throw std::runtime_error("The input PDF's trailer /Size is out of range.");
-    return static_cast<int>(next);
-}
-
 // The signature rectangle of the chosen page: page box text, then the rules of sigrect.
 bool signature_rect(QPDFObjectHandle page, const SigningConfig &config, int corners[4], PageSize &size) {
     std::string box;
@@ -259,7 +248,7 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     p.form = xref_form(trailer);
     p.root = root;
     p.digits = request.digits;
-    int next = first_free_number(pdf, trailer);
+    int next = first_new_object_number(pdf, trailer);
 
     QPDFObjectHandle page;
     int corners[4] = {0, 0, 0, 0};

@@ -2,6 +2,8 @@
 // section (classic table or cross-reference stream) of an incremental update.
 #include "pdf/xref_writer.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -56,6 +58,16 @@ namespace qs {
 
 XrefForm xref_form(QPDFObjectHandle trailer) {
     return trailer.hasKey("/Type") ? XrefForm::Stream : XrefForm::Table;
+}
+
+int first_new_object_number(QPDF &pdf, QPDFObjectHandle trailer) {
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    if (!size.isInteger()) throw std::runtime_error("The input PDF's trailer has no /Size.");
+    const long long highest = static_cast<long long>(pdf.getObjectCount());
+    const long long next = std::max<long long>(size.getIntValue(), highest + 1);
+    // The update numbers a few new objects after it; they must stay int object numbers.
+    if (next < 1 || next > INT_MAX - kNewObjectsRoom) throw std::runtime_error("The input PDF's trailer /Size is out of range.");
+    return static_cast<int>(next);
 }
 
 std::string xref_line_offset(long offset) {

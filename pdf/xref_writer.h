@@ -17,6 +17,14 @@ enum class XrefForm { Table, Stream };
 // A classic table when the trailer qpdf reports has no /Type, else a stream.
 XrefForm xref_form(QPDFObjectHandle trailer);
 
+// New objects an update may create at most.
+constexpr int kNewObjectsRoom = 1 << 20;
+
+// The first object number an update may give a new object: the trailer's
+// /Size, never below the highest number in use. Throws for a trailer without
+// /Size or one whose new numbers would leave the range of int.
+int first_new_object_number(QPDF &pdf, QPDFObjectHandle trailer);
+
 // Ten decimal digits, zero padded: the offset field of a classic table entry.
 std::string xref_line_offset(long offset);
 // Six bytes of a cross-reference stream entry: type 1, offset (4 bytes, big-endian), generation.

@@ -71,8 +71,16 @@ QS_API int sign_start_io(FILE *input, FILE *output, const char *location,
 QS_API int sign_end(const char *prepared, const char *signature);
 QS_API int sign_end_io(FILE *prepared, const char *signature);
 
-/* ---- Long-term validation ---- */
+/* ---- Long-term validation ----
+ * ltv: a copy of the signed input with a Document Security Store appended as
+ * a new incremental update (the earlier signatures stay valid). The
+ * configuration (as for sign) gives cachedir, httptimeout and the debug log;
+ * it needs no key store, and one that cannot be read is no failure. The
+ * output may not be the input. 0, or -1 (reported, no output left).
+ * ltv_io: the same on open files; the output is written from its start.
+ * cachedir "" or NULL means "/tmp". */
 QS_API int ltv(const char *input, const char *output, const char *configuration);
+QS_API int ltv_io(FILE *input, FILE *output, const char *cachedir);
 
 /* ---- Document information ----
  * get_metadata: out (512 bytes) receives "pages|title|author|subject|keywords",

@@ -70,6 +70,16 @@ QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const c
                                      unsigned char *rgb, unsigned char *alpha,
                                      int bitsPerComponent);
 
+/* ---- Long-term validation update ----
+ * The update that gives a signed document (open file input, opened with
+ * password, "" when unencrypted) a Document Security Store with the
+ * certificates, OCSP responses and CRLs of its signatures, gathered with
+ * getLTVData and cached in cachedir ("/tmp" when NULL or empty). Returns a
+ * malloc'd buffer with the whole update (the caller frees it) and its length
+ * in *length; NULL (reported) on failure, *length then -1. */
+QS_API char *qpdf_incremental_ltv_update(FILE *input, const char *password, long *length,
+                                         const char *cachedir);
+
 QS_EXTERN_C_END
 
 #endif

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <quillseal/quillseal.h>
 
@@ -30,11 +31,26 @@ TEST(ConfigurationRoute, MissingConfigurationEndsWithTheNoConfigurationLine) {
     EXPECT_EQ(r.status, 255);
 }
 
-TEST(ConfigurationRoute, VerifyGoesOnWithoutAConfiguration) {
+TEST(ConfigurationRoute, VerifyAndAddltvGoOnWithoutAConfiguration) {
     TempDir dir;
-    const auto r = run_cli({"verify", "-i", dir.file("missing.pdf"), "-z", dir.file("none.conf")});
-    EXPECT_EQ(r.out.rfind("-1#Document signature verification fails [", 0), 0u) << r.out;
-    EXPECT_EQ(r.status, 255);
+    const std::string missing = dir.file("missing.pdf");
+    const std::string conf_without_store = dir.file("ltv.conf");
+    qstest::write_file(conf_without_store, "cachedir=" + dir.path() + "\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"verify", "-i", missing, "-z", dir.file("none.conf")}, "-1#Document signature verification fails ["},
+        {{"addltv", "-i", missing, "-z", dir.file("none.conf")}, "-1#No such file or directory [File: " + missing + "]"},
+        // Readable, but without the key store that signing needs.
+        {{"addltv", "-i", missing, "-z", conf_without_store}, "-1#No such file or directory [File: " + missing + "]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const auto r = run_cli(c.args);
+        EXPECT_EQ(r.out.rfind(c.line, 0), 0u) << r.out;
+        EXPECT_EQ(r.status, 255);
+    }
 }
 
 TEST(EncryptPassword, PrintsTheStoredFormThatDecryptsBack) {

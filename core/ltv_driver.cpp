@@ -1,0 +1,118 @@
+// The LTV driver: configuration, the DSS update of the signed input, then a
+// copy of the input with the update appended.
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <quillseal/quillseal.h>
+
+#include "core/guard.h"
+#include "core/handles.h"
+#include "core/input_file.h"
+#include "core/output_path.h"
+#include "core/text.h"
+#include "crypto/http_exchange.h"
+#include "crypto/ltv_data.h"
+#include "crypto/revocation_cache.h"
+#include "pdf/dss_update.h"
+
+namespace {
+
+using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
+
+// Adding LTV data needs no key store, so a configuration that cannot be read,
+// or is incomplete for signing, is no failure: its message is dropped and
+// the defaults hold.
+ConfigPtr read_ltv_config(const char *configuration) {
+    SigningConfig *raw = nullptr;
+    if (read_config(configuration ? configuration : "", &raw) < 0) {
+        char dropped[qs::kTextField];
+        handle_error_message(dropped, 0);
+    }
+    return ConfigPtr(raw, &free_config);
+}
+
+// Reported with the system error kept, so that the front end shows this
+// failure and not the text of an earlier one.
+int fail_keeping_errno(const char *text) {
+    const int saved = errno;
+    qs::report(text);
+    errno = saved;
+    return -1;
+}
+
+int copy_and_append(std::FILE *input, std::FILE *output, const std::string &update) {
+    const long size = getFileSize(input);
+    if (size < 0 || copy_file_section(input, output, 0, size) < 0)
+        return fail_keeping_errno("Error copying the input document into the output file.");
+    if (std::fwrite(update.data(), 1, update.size(), output) != update.size() || std::fflush(output) != 0)
+        return fail_keeping_errno("Error writing the LTV update to the output file.");
+    return 0;
+}
+
+int run_ltv(std::FILE *input, std::FILE *output, const qs::LtvContext &context) {
+    if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
+        qs::report("The input or output file cannot be positioned.");
+        return -1;
+    }
+    const qs::LtvSource source = [&](std::string_view contents, qs::LtvSignatureData &data) {
+        return qs::collect_ltv_data(contents, context, data);
+    };
+    std::string update;
+    if (!qs::build_dss_update(input, "", source, update)) return -1;
+    return copy_and_append(input, output, update);
+}
+
+}  // namespace
+
+extern "C" {
+
+QS_API int ltv(const char *input, const char *output, const char *configuration) {
+    return qs::guarded([&]() -> int {
+        if (!input || !output) {
+            qs::report("Missing input path or output path.");
+            return -1;
+        }
+        ConfigPtr config = read_ltv_config(configuration);
+        if (!config) {
+            qs::report("Out of memory for the configuration.");
+            return -1;
+        }
+        qs::LtvContext context;
+        context.cachedir = qs::cache_directory(config->cachedir);
+        context.log = config.get();
+        if (!qs::http_limits(*config, context.limits)) return -1;
+        if (qs::refuse_output_over_input(input, output) < 0) return -1;
+        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+
+        qs::FilePtr in = qs::open_input_file(input);
+        if (!in) return -1;
+        std::FILE *created = std::fopen(output, "w+b");
+        if (!created) {
+            handle_fopen_error_message(output);
+            return -1;
+        }
+        qs::PendingOutput out(output, created);
+        handle_debug_message(config.get(), qs::format("Adding LTV data to %s into %s", input, output).c_str());
+        int rc = run_ltv(in.get(), out.get(), context);
+        in.reset();
+        if (rc == 0 && !out.keep()) rc = fail_keeping_errno("Error closing the output file.");
+        handle_debug_message(config.get(), rc == 0 ? "LTV data added" : "Adding LTV data failed");
+        return rc;
+    });
+}
+
+QS_API int ltv_io(FILE *input, FILE *output, const char *cachedir) {
+    return qs::guarded([&]() -> int {
+        if (!input || !output) {
+            qs::report("Missing input file or output file.");
+            return -1;
+        }
+        qs::LtvContext context;
+        context.cachedir = qs::cache_directory(cachedir);
+        return run_ltv(input, output, context);
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,291 @@
+// The DSS incremental update: the validation data of every signature of the
+// document, stored once per distinct item, and the catalog that points at it.
+#include "pdf/dss_update.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include <zlib.h>
+
+#include <quillseal/pdf.h>
+
+#include "core/guard.h"
+#include "core/handles.h"
+#include "crypto/revocation_cache.h"
+#include "pdf/file_tail.h"
+#include "pdf/info_dictionary.h"
+#include "pdf/input_warnings.h"
+#include "pdf/qpdf_api.h"
+#include "pdf/xref_writer.h"
+
+namespace qs {
+namespace {
+
+constexpr const char *kNotSigned = "The document may not be signed...";
+constexpr const char *kNoData = "Unable to retrieve CRL or OCSP data for a signature.";
+constexpr const char *kSelfSignedOnly =
+    "The document may be signed with self-signed certificates only in which case it is already LTVed.";
+
+// The items of one kind, each stored once: equal items of several signatures
+// (the same name and the same bytes) become one object.
+class ItemStore {
+public:
+    int add(const LtvItem &item) {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].name == item.name && items_[i].der == item.der) return static_cast<int>(i);
+        items_.push_back(item);
+        return static_cast<int>(items_.size() - 1);
+    }
+    const std::vector<LtvItem> &items() const { return items_; }
+
+private:
+    std::vector<LtvItem> items_;
+};
+
+// One signature's VRI entry: indices into the stores, in the order of its data.
+struct SignatureEntry {
+    std::string vri_key;
+    std::vector<int> certs, ocsps, crls;
+};
+
+struct SecurityStore {
+    ItemStore certs, crls, ocsps;
+    std::vector<SignatureEntry> signatures;
+};
+
+// The object numbers the items of each store were written under.
+struct ItemNumbers {
+    std::vector<int> certs, crls, ocsps;
+};
+
+void enter(ItemStore &store, const std::vector<LtvItem> &items, std::vector<int> &indices) {
+    for (const LtvItem &item : items) {
+        const int at = store.add(item);
+        if (std::find(indices.begin(), indices.end(), at) == indices.end()) indices.push_back(at);
+    }
+}
+
+// A signature enters the store only with certificates and some revocation data.
+void add_signature(SecurityStore &store, const LtvSignatureData &data) {
+    if (data.certs.empty() || (data.crls.empty() && data.ocsps.empty())) return;
+    SignatureEntry entry;
+    entry.vri_key = data.vri_key;
+    enter(store.certs, data.certs, entry.certs);
+    enter(store.ocsps, data.ocsps, entry.ocsps);
+    enter(store.crls, data.crls, entry.crls);
+    store.signatures.push_back(std::move(entry));
+}
+
+void open_document(QPDF &pdf, std::FILE *input, const char *password) {
+    pdf.setSuppressWarnings(true);
+    pdf.setAttemptRecovery(false);
+    try {
+        pdf.processFile("original_file", input, false, password ? password : "");
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw std::runtime_error("The input PDF is encrypted and cannot be opened with the given password.");
+        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
+    }
+    // Streams appended in the clear would be read as garbage in an encrypted document.
+    if (pdf.isEncrypted()) throw std::runtime_error("Encrypted PDFs cannot be given LTV data.");
+}
+
+// The data of every signed field at the top level of the form, in field
+// order. relied_on receives the objects the data was read from.
+bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<QPDFObjGen> &relied_on) {
+    QPDFObjectHandle catalog = pdf.getRoot();
+    QPDFObjectHandle form = catalog.getKey("/AcroForm");
+    QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
+    relied_on = {catalog.getObjGen(), form.getObjGen(), fields.getObjGen()};
+    if (!fields.isArray()) {
+        report(kNotSigned);
+        return false;
+    }
+    for (QPDFObjectHandle field : fields.aitems()) {
+        QPDFObjectHandle value = field.isDictionary() ? field.getKey("/V") : QPDFObjectHandle::newNull();
+        QPDFObjectHandle contents = value.isDictionary() ? value.getKey("/Contents") : QPDFObjectHandle::newNull();
+        if (!contents.isString()) continue;  // not signed (yet)
+        relied_on.insert({field.getObjGen(), value.getObjGen()});
+        LtvSignatureData data;
+        if (!source(contents.getStringValue(), data)) {
+            report(kNoData);
+            return false;
+        }
+        add_signature(store, data);
+    }
+    if (store.signatures.empty()) {
+        report(kSelfSignedOnly);
+        return false;
+    }
+    return true;
+}
+
+std::string deflated(std::string_view data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(data.data()),
+                  static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        throw std::runtime_error("The LTV data could not be compressed.");
+    out.resize(size);
+    return out;
+}
+
+std::vector<int> write_items(UpdateWriter &writer, const ItemStore &store) {
+    std::vector<int> numbers;
+    for (const LtvItem &item : store.items()) {
+        const std::string packed = deflated(item.der);
+        QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
+        dictionary.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+        dictionary.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(packed.size())));
+        const int number = writer.allocate();
+        writer.add_stream_object(number, serialize(dictionary), packed);
+        numbers.push_back(number);
+    }
+    return numbers;
+}
+
+// References to the objects of numbers, or to those at the given indices of it.
+QPDFObjectHandle references(const std::vector<int> &numbers) {
+    QPDFObjectHandle array = QPDFObjectHandle::newArray();
+    for (int number : numbers) array.appendItem(forward_reference(number));
+    return array;
+}
+
+std::vector<int> at(const std::vector<int> &numbers, const std::vector<int> &indices) {
+    std::vector<int> picked;
+    for (int i : indices) picked.push_back(numbers[static_cast<std::size_t>(i)]);
+    return picked;
+}
+
+void put_if_any(QPDFObjectHandle dictionary, const char *key, const std::vector<int> &numbers) {
+    if (!numbers.empty()) dictionary.replaceKey(key, references(numbers));
+}
+
+QPDFObjectHandle vri_dictionary(const SecurityStore &store, const ItemNumbers &numbers) {
+    QPDFObjectHandle vri = QPDFObjectHandle::newDictionary();
+    for (const SignatureEntry &signature : store.signatures) {
+        QPDFObjectHandle entry = QPDFObjectHandle::newDictionary();
+        put_if_any(entry, "/Cert", at(numbers.certs, signature.certs));
+        put_if_any(entry, "/OCSP", at(numbers.ocsps, signature.ocsps));
+        put_if_any(entry, "/CRL", at(numbers.crls, signature.crls));
+        vri.replaceKey("/" + signature.vri_key, entry);
+    }
+    return vri;
+}
+
+QPDFObjectHandle dss_dictionary(int vri, const ItemNumbers &numbers) {
+    QPDFObjectHandle dss = QPDFObjectHandle::newDictionary();
+    dss.replaceKey("/VRI", forward_reference(vri));
+    put_if_any(dss, "/Certs", numbers.certs);
+    put_if_any(dss, "/OCSPs", numbers.ocsps);
+    put_if_any(dss, "/CRLs", numbers.crls);
+    return dss;
+}
+
+// The catalog gains /DSS and the extension level of the store; nothing else changes.
+void point_catalog_at(QPDFObjectHandle catalog, int dss) {
+    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
+    adbe.replaceKey("/BaseVersion", QPDFObjectHandle::newName("/1.7"));
+    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(5));
+    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
+    extensions.replaceKey("/ADBE", adbe);
+    catalog.replaceKey("/DSS", forward_reference(dss));
+    catalog.replaceKey("/Extensions", extensions);
+}
+
+QPDFObjectHandle update_trailer(QPDFObjectHandle input_trailer, QPDFObjectHandle catalog, long prev) {
+    QPDFObjectHandle info = input_trailer.getKey("/Info");
+    QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
+    trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(prev));
+    trailer.replaceKey("/Root", catalog);
+    trailer.replaceKey("/ID", document_id(input_trailer, serialize(info)));
+    if (!info.isNull()) trailer.replaceKey("/Info", info);
+    return trailer;
+}
+
+std::string write_update(QPDF &pdf, const SecurityStore &store, const FileTail &tail) {
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    QPDFObjectHandle catalog = pdf.getRoot();
+    const std::size_t items = store.certs.items().size() + store.crls.items().size() + store.ocsps.items().size();
+    if (items > static_cast<std::size_t>(kNewObjectsRoom - 3))
+        throw std::runtime_error("The document's signatures carry too many items of LTV data.");
+    UpdateWriter writer(tail.size, first_new_object_number(pdf, trailer), xref_form(trailer));
+    writer.append("\r\n");
+    ItemNumbers numbers;
+    numbers.certs = write_items(writer, store.certs);
+    numbers.crls = write_items(writer, store.crls);
+    numbers.ocsps = write_items(writer, store.ocsps);
+    const int vri = writer.allocate();
+    const int dss = writer.allocate();
+    writer.add_object(vri, serialize(vri_dictionary(store, numbers)));
+    writer.add_object(dss, serialize(dss_dictionary(vri, numbers)));
+    point_catalog_at(catalog, dss);
+    writer.add_object(catalog.getObjectID(), serialize(catalog), catalog.getGeneration());
+    writer.finish(update_trailer(trailer, catalog, tail.prev));
+    return std::move(writer.text());
+}
+
+}  // namespace
+
+bool build_dss_update(std::FILE *input, const char *password, const LtvSource &source, std::string &update) {
+    if (!input) {
+        report("Missing input file for the LTV update.");
+        return false;
+    }
+    FileTail tail;
+    if (!read_file_tail(input, tail)) return false;
+    QPDF pdf;
+    open_document(pdf, input, password);
+    // Harmless blemishes of the input are accepted, as when signing; damage, or
+    // a blemish in an object the update writes again or reads, refuses it.
+    InputWarnings warnings;
+    warnings.collect(pdf);
+    try {
+        SecurityStore store;
+        std::set<QPDFObjGen> relied_on;
+        first_new_object_number(pdf, pdf.getTrailer());  // a /Size out of range is refused before any fetch
+        if (!gather(pdf, source, store, relied_on)) return false;
+        warnings.collect(pdf);
+        warnings.refuse_about(relied_on);
+        update = write_update(pdf, store, tail);
+    } catch (const QPDFExc &e) {
+        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
+    }
+    return true;
+}
+
+}  // namespace qs
+
+extern "C" {
+
+QS_API char *qpdf_incremental_ltv_update(FILE *input, const char *password, long *length, const char *cachedir) {
+    return qs::guarded_ptr([&]() -> char * {
+        if (length) *length = -1;
+        if (!length) {
+            qs::report("Missing place for the length of the LTV update.");
+            return nullptr;
+        }
+        qs::LtvContext context;
+        context.cachedir = qs::cache_directory(cachedir);
+        const qs::LtvSource source = [&](std::string_view contents, qs::LtvSignatureData &data) {
+            return qs::collect_ltv_data(contents, context, data);
+        };
+        std::string update;
+        if (!qs::build_dss_update(input, password, source, update)) return nullptr;
+        qs::MallocPtr<char> buffer(static_cast<char *>(std::malloc(update.size() + 1)));
+        if (!buffer) {
+            qs::report("Out of memory while building the LTV update.");
+            return nullptr;
+        }
+        std::memcpy(buffer.get(), update.data(), update.size());
+        buffer.get()[update.size()] = '\0';
+        *length = static_cast<long>(update.size());
+        return buffer.release();
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,26 @@
+// The Document Security Store update of a signed document, built in memory.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "crypto/ltv_data.h"
+
+namespace qs {
+
+// Gathers the LTV data of the signature whose /Contents bytes are given;
+// false when it cannot (reported).
+using LtvSource = std::function<bool(std::string_view contents, LtvSignatureData &data)>;
+
+// Builds the update that gives input a DSS: one stream per distinct
+// certificate, CRL and OCSP response of its signatures, the VRI dictionary
+// with one entry per signature, the DSS dictionary, the catalog with /DSS and
+// /Extensions, and the cross-reference section. Nothing else of the document
+// changes. False with the message reported when the document has no signature
+// field, a signature's data cannot be had, or no signature has any
+// revocation data (only self-signed certificates).
+bool build_dss_update(std::FILE *input, const char *password, const LtvSource &source, std::string &update);
+
+}  // namespace qs

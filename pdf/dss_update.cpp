@@ -9,10 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include <zlib.h>
-
 #include <quillseal/pdf.h>
 
+#include "appearance/flate.h"
 #include "core/guard.h"
 #include "core/handles.h"
 #include "crypto/revocation_cache.h"
@@ -124,20 +123,10 @@ bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<Q
     return true;
 }
 
-std::string deflated(std::string_view data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(data.data()),
-                  static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw std::runtime_error("The LTV data could not be compressed.");
-    out.resize(size);
-    return out;
-}
-
 std::vector<int> write_items(UpdateWriter &writer, const ItemStore &store) {
     std::vector<int> numbers;
     for (const LtvItem &item : store.items()) {
-        const std::string packed = deflated(item.der);
+        const std::string packed = deflate_bytes(item.der);
         QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
         dictionary.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
         dictionary.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(packed.size())));

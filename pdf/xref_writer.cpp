@@ -66,7 +66,8 @@ int first_new_object_number(QPDF &pdf, QPDFObjectHandle trailer) {
     const long long highest = static_cast<long long>(pdf.getObjectCount());
     const long long next = std::max<long long>(size.getIntValue(), highest + 1);
     // The update numbers a few new objects after it; they must stay int object numbers.
-    if (next < 1 || next > INT_MAX - kNewObjectsRoom) throw std::runtime_error("The input PDF's trailer /Size is out of range.");
+    if (next < 1 || next > INT_MAX - kNewObjectsRoom)
+        throw std::runtime_error("The input PDF's trailer /Size is out of range.");
     return static_cast<int>(next);
 }
 

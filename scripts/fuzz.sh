@@ -10,7 +10,7 @@ cmake --build build-fuzz -j"$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in conf_file json_config file_tail signature_update verify; do
+for target in conf_file json_config file_tail signature_update dss_update verify; do
     mkdir -p "$work/$target"
     cp -r tests/fuzz/corpus/$target/. "$work/$target/"
     echo "fuzz_$target: ${seconds}s"

@@ -89,8 +89,8 @@ bool cached_response(const LtvContext &context, X509 *cert, const std::string &k
 bool ask_responder(const LtvContext &context, const std::string &url, const std::string &request, HttpReply &reply,
                    Problems &problems) {
     SigningConfig plain{};  // no proxy, no credentials
-    HttpRequest exchange = http_request_of_kind(plain, url, HttpKind::Ocsp,
-                                                reinterpret_cast<const unsigned char *>(request.data()), request.size());
+    const auto *body = reinterpret_cast<const unsigned char *>(request.data());
+    HttpRequest exchange = http_request_of_kind(plain, url, HttpKind::Ocsp, body, request.size());
     exchange.proxy.clear();
     ToleratedFailure tolerated;
     if (http_exchange(exchange, context.limits, reply) == 0) return true;

@@ -172,7 +172,9 @@ int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain,
 std::string revocation_archival_value(std::string_view basic_der) {
     const std::string type = basic_response_type();
     if (type.empty() || basic_der.empty() || basic_der.size() > kLargestResponse) return std::string();
-    const auto sequence = [](std::string_view content) { return constructed(V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL, content); };
+    const auto sequence = [](std::string_view content) {
+        return constructed(V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL, content);
+    };
     const std::string response_bytes = sequence(type + primitive(V_ASN1_OCTET_STRING, basic_der));
     const std::string successful("\x0a\x01\x00", 3);  // ENUMERATED 0
     const std::string response = sequence(successful + constructed(0, V_ASN1_CONTEXT_SPECIFIC, response_bytes));

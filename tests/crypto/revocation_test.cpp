@@ -61,6 +61,7 @@ TEST(Revocation, SignaturesArchiveTheSignersOcspStatus) {
         {"good signer", "signer", "", "0#Document signed", true, 1},
         {"again within the hour: from the cache", "signer", "", "0#Document signed", true, 0},
         {"revoked signer", "revoked", "", "-1#OCSP response Certificate Status REVOKED!...\n", false, 1},
+        {"signer unknown to the responder", "unknown", "", "-1#OCSP response Certificate Status NOT GOOD!...\n", false, 1},
         {"responder that refuses connections", "unreachable", "", "0#Document signed", false, 0},
         {"responder that never answers", "silent", "httptimeout=2\n", "0#Document signed", false, 0},
         {"self-signed signer", "self", "", "0#Document signed", false, 0},

@@ -10,6 +10,7 @@
 #   second.p12               another signer of the intermediate, with two CRL distribution
 #                            points: BASE_URL/crl/inter.crl first, an unreachable one after it
 #   revoked.p12              a signer the intermediate has revoked
+#   unknown.p12              a signer missing from the intermediate's database (OCSP: unknown)
 #   unreachable.p12          a signer whose OCSP responder and CRL point refuse connections
 #   silent.p12               a signer whose OCSP responder (BASE_URL/ocsp/silent) never answers
 #   ldap.p12                 a signer whose only CRL point is an LDAP URL (OCSP as signer)
@@ -135,6 +136,12 @@ store unreachable "/O=Quillseal Test/CN=LTV Unreachable Signer" unreachable
 store silent "/O=Quillseal Test/CN=LTV Silent Signer" silent
 store ldap "/O=Quillseal Test/CN=LTV LDAP Signer" ldap
 openssl ca -batch -config inter/ca.cnf -revoke revoked.pem 2>/dev/null
+new_key unknown.key
+openssl req -new -key unknown.key -out unknown.csr -subj "/O=Quillseal Test/CN=LTV Unknown Signer" 2>/dev/null
+openssl x509 -req -in unknown.csr -CA inter/ca.pem -CAkey inter/ca.key -set_serial "0x$(openssl rand -hex 8)" \
+    -days 30 -extfile ext.cnf -extensions signer -out unknown.pem 2>/dev/null
+openssl pkcs12 -export -inkey unknown.key -in unknown.pem -certfile chain.pem -name unknown \
+    -passout pass:$pass -out unknown.p12
 
 new_key self.key
 openssl req -x509 -new -key self.key -out self.pem -days 30 -subj "/O=Quillseal Test/CN=LTV Self Signed" 2>/dev/null

@@ -88,16 +88,12 @@ QS_API int ltv(const char *input, const char *output, const char *configuration)
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;
-        std::FILE *created = std::fopen(output, "w+b");
-        if (!created) {
-            handle_fopen_error_message(output);
-            return -1;
-        }
-        qs::PendingOutput out(output, created);
+        qs::PendingOutput out(output);
+        if (!out.get()) return -1;
         handle_debug_message(config.get(), qs::format("Adding LTV data to %s into %s", input, output).c_str());
         int rc = run_ltv(in.get(), out.get(), context);
         in.reset();
-        if (rc == 0 && !out.keep()) rc = fail_keeping_errno("Error closing the output file.");
+        if (rc == 0 && !out.keep()) rc = -1;
         handle_debug_message(config.get(), rc == 0 ? "LTV data added" : "Adding LTV data failed");
         return rc;
     });

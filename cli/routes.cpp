@@ -200,11 +200,15 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     ConfigPtr config(raw, &free_config);
     if (rc < 0) {
         const std::string why = fetch_message();
-        // Verifying and adding LTV data need no key store: they go on with the defaults.
-        if (options.command == Command::Sign) {
+        const bool not_opened = why.empty() || why.rfind("Error opening file", 0) == 0;
+        // Verifying needs no configuration at all, and adding LTV data no key
+        // store: a file that was read (for its cache directory) is enough.
+        const bool goes_on = options.command == Command::Verify ||
+                             (options.command == Command::AddLtv && !not_opened);
+        if (!goes_on) {
             // A file that was read but is incomplete or unusable is named by the
             // library's own message; "not found" would send the user looking for it.
-            if (why.empty() || why.rfind("Error opening file", 0) == 0)
+            if (not_opened)
                 std::printf("-1#No configuration file found or provided...\n");
             else
                 std::printf("-1#%s\n", why.c_str());

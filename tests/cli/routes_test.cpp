@@ -31,7 +31,7 @@ TEST(ConfigurationRoute, MissingConfigurationEndsWithTheNoConfigurationLine) {
     EXPECT_EQ(r.status, 255);
 }
 
-TEST(ConfigurationRoute, VerifyAndAddltvGoOnWithoutAConfiguration) {
+TEST(ConfigurationRoute, VerifyGoesOnWithoutAConfigurationAndAddltvWithoutAKeyStore) {
     TempDir dir;
     const std::string missing = dir.file("missing.pdf");
     const std::string conf_without_store = dir.file("ltv.conf");
@@ -41,7 +41,8 @@ TEST(ConfigurationRoute, VerifyAndAddltvGoOnWithoutAConfiguration) {
         std::string line;
     } cases[] = {
         {{"verify", "-i", missing, "-z", dir.file("none.conf")}, "-1#Document signature verification fails ["},
-        {{"addltv", "-i", missing, "-z", dir.file("none.conf")}, "-1#No such file or directory [File: " + missing + "]"},
+        // A mistyped -z is named, never quietly replaced by the defaults.
+        {{"addltv", "-i", missing, "-z", dir.file("none.conf")}, "-1#No configuration file found or provided...\n"},
         // Readable, but without the key store that signing needs.
         {{"addltv", "-i", missing, "-z", conf_without_store}, "-1#No such file or directory [File: " + missing + "]"},
     };

@@ -9,6 +9,7 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "core/version.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ QS_API void handle_debug_message(SigningConfig *config, const char *text) {
 
 QS_API int quillseal_version(char *out) {
     char text[qs::kTextField];
-    std::snprintf(text, sizeof text, "Quillseal %s, %s", "v2.7.1",
+    std::snprintf(text, sizeof text, "%s, %s", qs::kProductVersion,
                   "PDF digital signatures for Linux servers. Built with OpenSSL and qpdf.");
     if (out) qs::copy_bounded(out, qs::kTextField, text);
     return 0;

@@ -9,11 +9,11 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "core/version.h"
 
 namespace qs {
 namespace {
 
-constexpr const char *kVersion = "v2.7.1";
 constexpr const char *kEveryPage = "-123456";
 
 struct SignatureImage {
@@ -62,7 +62,7 @@ int rewind_files(std::FILE *input, std::FILE *output) {
 
 void settle_page_and_appname(SigningConfig *config) {
     if (std::strcmp(config->sigpage, "*") == 0) copy_field(config->sigpage, kEveryPage);
-    if (config->appname[0] == '\0') copy_field(config->appname, format("Quillseal %s", kVersion));
+    if (config->appname[0] == '\0') copy_field(config->appname, std::string(kProductVersion));
 }
 
 int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *output,

@@ -16,11 +16,11 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "core/version.h"
 
 namespace qs {
 namespace {
 
-constexpr const char *kVersion = "v2.7.1";
 constexpr const char *kSchemes = "http,https";
 constexpr long kLongestTimeout = 24L * 3600;
 

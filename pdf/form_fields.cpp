@@ -3,14 +3,13 @@
 #include "pdf/form_fields.h"
 
 #include "core/text.h"
+#include "core/version.h"
 #include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 
 namespace qs {
 
 namespace {
-
-constexpr const char *kVersion = "v2.7.1";
 
 QPDFObjectHandle name(const char *text) { return QPDFObjectHandle::newName(text); }
 

@@ -22,6 +22,7 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "core/version.h"
 #include "pdf/appearance_objects.h"
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
@@ -37,7 +38,6 @@ namespace {
 
 constexpr int kRangeWidth = 5;  // "_XXX_"
 constexpr int kMaxDigits = 1 << 28;  // hexadecimal digits reserved for one signature, at most
-constexpr const char *kDefaultAppname = "Quillseal v2.7.1";
 constexpr const char *kDefaultSubfilter = "/adbe.pkcs7.detached";
 constexpr const char *kCertified =
     "The input PDF is already (signed and) certified and cannot be signed again without "
@@ -229,7 +229,7 @@ void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHand
 bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, InputWarnings &warnings,
              Prepared &p) {
     const SigningConfig &config = *request.config;
-    const std::string appname = config.appname[0] ? config.appname : kDefaultAppname;
+    const std::string appname = config.appname[0] ? config.appname : qs::kProductVersion;
     const std::string subfilter = config.subfilter[0] ? config.subfilter : kDefaultSubfilter;
     std::string moddate;
     const std::time_t now = std::time(nullptr);

@@ -40,6 +40,9 @@ QS_API int sign_io(FILE *input, FILE *output, const char *location, const char *
                    int visible, const char *title, const char *author,
                    const char *subject, const char *keywords, int timestamp,
                    int certify, SigningConfig *config);
+/* sign_encrypt: the signed output is also encrypted (AES-256) with
+ * open_password as its user password and the configured permissions; the
+ * signature is always a detached, approval one (certify is not used). */
 QS_API int sign_encrypt(const char *input, const char *output, const char *location,
                         const char *reason, const char *open_password, int visible,
                         const char *title, const char *author, const char *subject,
@@ -70,6 +73,21 @@ QS_API int sign_start_io(FILE *input, FILE *output, const char *location,
                          SigningConfig *config);
 QS_API int sign_end(const char *prepared, const char *signature);
 QS_API int sign_end_io(FILE *prepared, const char *signature);
+
+/* ---- Whole-document rewrites through qpdf (files opened by the caller) ----
+ * qpdf_encrypt writes an AES-256 (R6) encrypted copy of input to output; the
+ * user password opens the copy (and the input, when that is encrypted). An
+ * empty owner password is replaced by a random one, since an empty one would
+ * open the copy with no password at all. accessibility, extraction and
+ * metadata (encrypt the metadata) hold only for exactly 1; print: 0 full,
+ * 1 low resolution, other none; modify: 0 all changes, 1 annotations and form
+ * filling, 2 form filling, 3 document assembly, other none.
+ * qpdf_process rewrites input without object streams.
+ * Both return 0, or -1 with the reason in the message slot. */
+QS_API int qpdf_encrypt(FILE *input, FILE *output, const char *owner_password,
+                        const char *user_password, int accessibility, int extraction,
+                        int print, int modify, int metadata);
+QS_API int qpdf_process(FILE *input, const char *password, FILE *output);
 
 /* ---- Long-term validation ----
  * ltv: a copy of the signed input with a Document Security Store appended as

@@ -98,7 +98,7 @@ int refuse_output_that_is_no_file(const char *output) {
     return -1;
 }
 
-PendingOutput::PendingOutput(const char *path) : path_(path ? path : "") {
+PendingOutput::PendingOutput(const char *path, Use use) : path_(path ? path : ""), scratch_(use == Use::Scratch) {
     if (refuse_output_that_is_no_file(path_.c_str()) < 0) return;
     target_ = link_target(path_);
     if (target_.empty() || target_.back() == '/') {
@@ -128,8 +128,8 @@ PendingOutput::~PendingOutput() { discard(); }
 bool PendingOutput::open_temporary(const std::string &directory) {
     // A new output is created with 0666 so that the umask and default ACLs
     // apply as to any new file; a replacement starts private and then takes
-    // the replaced file's owner and mode.
-    const mode_t mode = replaces_ ? 0600 : 0666;
+    // the replaced file's owner and mode. A scratch file stays private.
+    const mode_t mode = (replaces_ || scratch_) ? 0600 : 0666;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         temporary_ = directory + "/" + kPartialOutputPrefix + random_suffix();
         const int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
@@ -138,7 +138,7 @@ bool PendingOutput::open_temporary(const std::string &directory) {
             temporary_.clear();
             return false;
         }
-        if ((replaces_ && !take_over_existing(fd)) || !(file_ = ::fdopen(fd, "w+b"))) {
+        if ((replaces_ && !scratch_ && !take_over_existing(fd)) || !(file_ = ::fdopen(fd, "w+b"))) {
             ErrnoKept kept;
             ::close(fd);
             discard();

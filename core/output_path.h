@@ -33,6 +33,10 @@ inline constexpr const char *kPartialOutputPrefix = "quillseal-partial-";
 // where the process may set it, its owner. An output path that is a symbolic
 // link is written through: the file it leads to is replaced, the link stays.
 //
+// A scratch file is created the same way beside the output, but readable and
+// writable by its owner only, whatever the umask: it may hold what others
+// must not read (a document before its encryption). It is never kept.
+//
 // Usage:
 //     qs::PendingOutput out(path);
 //     if (!out.get()) return -1;          // reported, naming path
@@ -40,10 +44,12 @@ inline constexpr const char *kPartialOutputPrefix = "quillseal-partial-";
 //     if (!out.keep()) return -1;         // reported; nothing at path changed
 class PendingOutput {
 public:
+    enum class Use { Output, Scratch };
+
     // Creates the temporary file for path. When that fails (a missing
     // directory, no permission, an output that names no regular file), get()
     // is null and the reason is reported naming path, errno kept.
-    explicit PendingOutput(const char *path);
+    explicit PendingOutput(const char *path, Use use = Use::Output);
     ~PendingOutput();
     PendingOutput(const PendingOutput &) = delete;
     PendingOutput &operator=(const PendingOutput &) = delete;
@@ -67,6 +73,7 @@ private:
     std::string target_;     // the file it names, symbolic links followed
     std::string temporary_;  // the file being written
     std::FILE *file_ = nullptr;
+    bool scratch_ = false;   // owner-only and never kept
     bool replaces_ = false;  // target_ exists and is replaced by keep()
     mode_t mode_ = 0;        // the replaced file's mode, owner and group
     uid_t owner_ = 0;

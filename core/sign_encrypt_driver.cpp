@@ -1,0 +1,123 @@
+// The signing driver for an output that is also encrypted with an open
+// password. A signature cannot be encrypted once made, and the encryption
+// would encrypt a /Contents string, so the document is prepared in a scratch
+// file, its placeholder hidden as a name of the same length, the whole
+// document encrypted into the output, the placeholder restored there with the
+// /ByteRange of the encrypted file, and that file's ranges signed.
+#include <cstdio>
+#include <memory>
+
+#include <quillseal/quillseal.h>
+
+#include "core/document_rewrite.h"
+#include "core/guard.h"
+#include "core/handles.h"
+#include "core/hidden_placeholder.h"
+#include "core/input_file.h"
+#include "core/output_path.h"
+#include "core/prepared_file.h"
+#include "core/text.h"
+
+namespace {
+
+struct Signer {
+    qs::MallocPtr<char> name, serial;
+};
+
+int read_signer(SigningConfig *config, Signer &signer) {
+    char *name = nullptr, *serial = nullptr;
+    const int rc = get_signer_info_internal(config, &name, &serial);
+    signer.name.reset(name);
+    signer.serial.reset(serial);
+    return rc;
+}
+
+qs::Encryption encryption_for(const SigningConfig &config, const char *open_password) {
+    qs::Encryption encryption;
+    encryption.owner_password = config.encpermpwd;
+    encryption.user_password = open_password;
+    encryption.permissions = qs::map_permissions(
+        qs::permission_value(config.encpermaccess), qs::permission_value(config.encpermcopy),
+        qs::permission_value(config.encpermprint), qs::permission_value(config.encpermchange),
+        qs::permission_value(config.encmetadata));
+    encryption.reserve_byte_range = true;
+    return encryption;
+}
+
+// Prepares the signature update in a scratch file beside the output, hides
+// its placeholder and writes the encrypted document into output. The scratch
+// file holds the document unencrypted: it is private to the owner and gone
+// when this returns, whatever happened. where receives the placeholder.
+int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *output,
+                     const qs::DocumentTexts &texts, int visible, const char *open_password,
+                     int timestamp, SigningConfig *config, qs::Placeholder &where) {
+    if (qs::refuse_signed_document(input.get()) < 0) return -1;
+    Signer signer;
+    if (int rc = read_signer(config, signer); rc < 0) return rc;
+
+    qs::PendingOutput scratch(output_path, qs::PendingOutput::Use::Scratch);
+    if (!scratch.get()) return -1;
+    // An encrypted document is never certified: its signature is an approval one.
+    if (int rc = sign_start_io(input.get(), scratch.get(), texts.location, texts.reason, visible, texts.title,
+                               texts.author, texts.subject, texts.keywords, signer.name.get(),
+                               signer.serial.get(), timestamp, 0, nullptr, 1, config);
+        rc < 0)
+        return rc;
+    input.reset();
+
+    if (qs::hide_placeholder(scratch.get(), where) < 0) return -1;
+    return qs::encrypt_document(scratch.get(), output, encryption_for(*config, open_password));
+}
+
+int sign_and_encrypt(qs::FilePtr &input, const char *output_path, std::FILE *output,
+                     const qs::DocumentTexts &texts, int visible, const char *open_password, int timestamp,
+                     SigningConfig *config) {
+    qs::Placeholder prepared;
+    if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
+                                  prepared);
+        rc < 0)
+        return rc;
+
+    qs::Placeholder where;
+    if (qs::restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
+
+    int N = 0;
+    if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
+    return update_contents(config, output, where.a, where.b, where.c, N, timestamp);
+}
+
+}  // namespace
+
+extern "C" {
+
+QS_API int sign_encrypt(const char *input, const char *output, const char *location, const char *reason,
+                        const char *open_password, int visible, const char *title, const char *author,
+                        const char *subject, const char *keywords, int timestamp, int /*certify*/,
+                        SigningConfig *config) {
+    return qs::guarded([&]() -> int {
+        if (!input || !output || !config) {
+            qs::report("Missing input path, output path or configuration.");
+            return -1;
+        }
+        if (!open_password || open_password[0] == '\0') {
+            qs::report("An encrypted output needs an open password.");
+            return -1;
+        }
+        if (qs::refuse_output_over_input(input, output) < 0) return -1;
+        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+
+        qs::FilePtr in = qs::open_input_file(input);
+        if (!in) return -1;
+        qs::PendingOutput out(output);
+        if (!out.get()) return -1;
+        handle_debug_message(config, qs::format("Signing and encrypting %s into %s", input, output).c_str());
+        int rc = sign_and_encrypt(in, output, out.get(), {location, reason, title, author, subject, keywords},
+                                  visible, open_password, timestamp, config);
+        if (rc == 0 && !out.keep()) rc = -1;
+        handle_debug_message(config, rc == 0 ? "Document signed and encrypted"
+                                             : qs::format("Signing with encryption failed with %d", rc).c_str());
+        return rc;
+    });
+}
+
+}  // extern "C"

@@ -138,6 +138,10 @@ int find_newest_signature(std::FILE *file, long range[4]) {
         pdf.processFile("signed document", file, false, "");
         found = find_signature_field(pdf, false, field);
     } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password) {
+            report("The document is encrypted; it cannot be opened without its password.");
+            return -1;
+        }
         // The detail alone: qpdf's full text opens with the reader's own name for the file.
         report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
         return -1;

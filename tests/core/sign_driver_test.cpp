@@ -69,6 +69,27 @@ TEST_F(OutputOverInput, RefusedBeforeTheEncryptedRouteToo) {
     EXPECT_EQ(qstest::read_file(input), original);
 }
 
+TEST_F(OutputOverInput, SignEncryptRefusesItAndAMissingPassword) {
+    const std::string other = dir.file("other.pdf");
+    struct Case {
+        std::string output;
+        const char *password, *message;
+    } cases[] = {
+        {input, "secret", "input file itself"},
+        {other, "", "An encrypted output needs an open password."},
+        {other, nullptr, "An encrypted output needs an open password."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(sign_encrypt(input.c_str(), c.output.c_str(), "", "", c.password, 0, "", "", "", "", 0, 0,
+                               config.record),
+                  -1);
+        EXPECT_NE(fetch().find(c.message), std::string::npos);
+        EXPECT_EQ(qstest::read_file(input), original);
+        EXPECT_FALSE(qstest::file_exists(other));
+    }
+}
+
 TEST(SignDriverFiles, UnopenableInputLeavesNoOutput) {
     qstest::TempDir dir;
     Config config;

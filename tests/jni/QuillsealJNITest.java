@@ -62,11 +62,14 @@ public final class QuillsealJNITest {
         expect(run("pdfsig", sha512).contains("SHA-512"), "sign, JSON hash algorithm reaches the signature", "");
         expectValid(sha512, "sign, JSON configuration");
 
-        // Signing with encryption is the next step of the library; until then it refuses.
-        expectEquals(QuillsealJNI.sign(in, file("encrypted.pdf"), "", "", "open-pw", false, "", "", "", "", conf,
-                false, false),
-                "-1#Signing with encryption (open password) is not supported in this version. [-999]",
-                "sign with an open password");
+        String encrypted = file("encrypted.pdf");
+        expectEquals(QuillsealJNI.sign(in, encrypted, "", "", "open-pw", false, "", "", "", "", conf, false, false),
+                "0#Document encrypted and signed", "sign with an open password");
+        String opened = run("pdfsig", "-upw", "open-pw", encrypted);
+        expect(opened.contains("Signature is Valid") && opened.contains("Total document signed"),
+                "sign with an open password: pdfsig finds the signature valid with the password", opened);
+        expect(!run("pdfsig", encrypted).contains("Signature is Valid"),
+                "sign with an open password: the output does not open without it", "");
 
         String missing = file("none.conf");
         expectEquals(QuillsealJNI.sign(in, file("x.pdf"), "", "", "", false, "", "", "", "", missing, false, false),

@@ -25,7 +25,7 @@ constexpr long kDictionaryRoom = 64 * 1024;
 bool write_at(std::FILE *file, long offset, const std::string &text) {
     if (std::fseek(file, offset, SEEK_SET) != 0 || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
         std::fflush(file) != 0) {
-        report("Error writing the signature placeholder of the encrypted document.");
+        report("Error writing the signature placeholder.");
         return false;
     }
     return true;

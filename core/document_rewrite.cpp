@@ -56,6 +56,11 @@ bool reserve_byte_range(QPDF &pdf) {
 void write_encrypted(QPDF &pdf, std::FILE *output, const Encryption &encryption, const std::string &owner) {
     const Permissions &p = encryption.permissions;
     QPDFWriter writer(pdf, "encrypted_file", output, false);
+    // Stream data passes through as the document holds it, only encrypted:
+    // nothing is decoded or compressed again, which would also cost several
+    // times the time of the encryption itself on large images.
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.setCompressStreams(false);
     writer.setR6EncryptionParameters(encryption.user_password.c_str(), owner.c_str(), p.accessibility, p.extract,
                                      p.assemble, p.annotate_and_form, p.form_filling, p.modify_other, p.print,
                                      p.encrypt_metadata);

@@ -100,8 +100,8 @@ int hide_placeholder(std::FILE *prepared, Placeholder &where) {
     where.a = range[1];
     where.b = range[2];
     where.c = range[3];
-    where.N = static_cast<int>(where.b - where.a - 2);
     if (range[0] != 0 || check_placeholder(prepared, where.a, where.b, where.c) < 0) return -1;
+    where.N = static_cast<int>(where.b - where.a - 2);
     return write_at(prepared, where.a, "/") && write_at(prepared, where.b - 1, "X") ? 0 : -1;
 }
 

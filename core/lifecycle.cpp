@@ -6,6 +6,9 @@
 #include <quillseal/core.h>
 #include <quillseal/crypto.h>
 
+#include "core/guard.h"
+#include "crypto/key_store_cache.h"
+
 namespace {
 
 // Ciphers, digests and error strings, in OpenSSL 3's own spelling of the
@@ -21,15 +24,21 @@ void register_openssl() {
 
 extern "C" {
 
+// Until shutdown a key store is parsed once, however many documents it signs.
 QS_API void pdfsigning_init(void) {
     register_openssl();
+    qs::guarded([] { qs::store_cache_open(); });
     pkcs11engine_init();
 }
 
-QS_API void pdfsigning_init_cmd(void) { register_openssl(); }
+QS_API void pdfsigning_init_cmd(void) {
+    register_openssl();
+    qs::guarded([] { qs::store_cache_open(); });
+}
 
 QS_API void pdfsigning_shutdown(void) {
     // OpenSSL 3 releases its tables at process exit; EVP_cleanup is a no-op there.
+    qs::guarded([] { qs::store_cache_close(); });
     pkcs11engine_shutdown();
 }
 

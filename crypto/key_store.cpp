@@ -12,6 +12,7 @@
 #include "core/guard.h"
 #include "core/input_file.h"
 #include "core/openssl_errors.h"
+#include "crypto/key_store_cache.h"
 
 namespace qs {
 namespace {
@@ -75,16 +76,7 @@ bool parse_store(PKCS12 *p12, const char *password, KeyMaterial &out) {
     return true;
 }
 
-}  // namespace
-
-int read_store_bytes(const Pkcs12Source &source, std::string &bytes) {
-    if (source.certfiledata == 1) return decode_base64(source.certfile, bytes);
-    return read_whole_file(source.certfile, bytes);
-}
-
-int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
-    std::string bytes;
-    if (read_store_bytes(source, bytes) < 0) return -1;
+int parse_pkcs12(const Pkcs12Source &source, const std::string &bytes, KeyMaterial &out) {
     BioPtr mem(BIO_new(BIO_s_mem()));
     if (!mem || bytes.empty() || BIO_write(mem.get(), bytes.data(), static_cast<int>(bytes.size())) <= 0) {
         report(bytes.empty() ? kParseFailure : source.buffer_message);
@@ -110,6 +102,26 @@ int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
         report("The key store holds no private key with its certificate.");
         return -1;
     }
+    return 0;
+}
+
+}  // namespace
+
+int read_store_bytes(const Pkcs12Source &source, std::string &bytes) {
+    if (source.certfiledata == 1) return decode_base64(source.certfile, bytes);
+    return read_whole_file(source.certfile, bytes);
+}
+
+// The store is read for every document; what it parses to is shared from the
+// run's cache while its bytes and password are those parsed before.
+int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
+    std::string bytes;
+    if (read_store_bytes(source, bytes) < 0) return -1;
+    if (find_kept_store(bytes, source.certpasswd, out)) return 0;
+    KeyMaterial parsed;
+    if (parse_pkcs12(source, bytes, parsed) < 0) return -1;
+    keep_store(bytes, source.certpasswd, parsed);
+    out = std::move(parsed);
     return 0;
 }
 

@@ -28,7 +28,9 @@ struct Pkcs12Source {
 
 // Loads and parses the store. Stores written by older tools (RC2, 3DES)
 // are read with OpenSSL's legacy provider, loaded beside the default one on
-// first need. Reports and returns -1 on failure.
+// first need. Between init and shutdown a store already parsed (the same
+// bytes, the same password) is shared from the cache of key_store_cache.h
+// instead. Reports and returns -1 on failure.
 int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out);
 
 // The raw store bytes: the base64 decoding of certfile, or the file's content.

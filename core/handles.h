@@ -33,6 +33,8 @@
 
 #include <quillseal/crypto.h>
 
+#include "crypto/curl_library.h"
+
 namespace qs {
 
 template <typename T, void (*Release)(T *)>
@@ -62,6 +64,13 @@ inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free
 inline void finish_engine(ENGINE *e) { ENGINE_finish(e); }
 inline void free_engine(ENGINE *e) { ENGINE_free(e); }
 #pragma GCC diagnostic pop
+// libcurl is opened on first use; a handle exists only once it is.
+inline void cleanup_curl(CURL *c) {
+    if (const CurlFunctions *curl = curl_functions()) curl->easy_cleanup(c);
+}
+inline void free_curl_list(curl_slist *l) {
+    if (const CurlFunctions *curl = curl_functions()) curl->slist_free_all(l);
+}
 
 using FilePtr = CHandle<FILE, close_file>;
 using BioPtr = CHandle<BIO, free_bio_all>;
@@ -99,8 +108,8 @@ using EngineFunctionalPtr = CHandle<ENGINE, finish_engine>;
 using EngineStructuralPtr = CHandle<ENGINE, free_engine>;
 using OpensslBufferPtr = CHandle<unsigned char, free_openssl_buffer>;
 using OpensslTextPtr = CHandle<char, free_openssl_text>;
-using CurlPtr = CHandle<CURL, curl_easy_cleanup>;
-using CurlListPtr = CHandle<curl_slist, curl_slist_free_all>;
+using CurlPtr = CHandle<CURL, cleanup_curl>;
+using CurlListPtr = CHandle<curl_slist, free_curl_list>;
 using JsonPtr = CHandle<json_object, free_json>;
 using LtvDataPtr = CHandle<LTVData, free_LTVData>;
 using HpdfDocPtr = std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, CDeleter<std::remove_pointer_t<HPDF_Doc>, free_hpdf>>;

@@ -1,5 +1,6 @@
 // One HTTP exchange through libcurl's easy interface, with the limits every
-// network service of the library shares.
+// network service of the library shares. libcurl is reached through
+// curl_functions(), which opens it on first use.
 #include "crypto/http_exchange.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "core/version.h"
+#include "crypto/curl_library.h"
 
 namespace qs {
 namespace {
@@ -40,32 +42,33 @@ std::vector<std::string> headers_of(HttpKind kind) {
 // Options are set in a row; the first one libcurl refuses stops the rest.
 class Options {
 public:
-    explicit Options(CURL *curl) : curl_(curl) {}
+    Options(const CurlFunctions &lib, CURL *curl) : lib_(lib), curl_(curl) {}
     void set(CURLoption option, long value) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(curl_, option, value);
+        if (result_ == CURLE_OK) result_ = lib_.easy_setopt(curl_, option, value);
     }
     void set(CURLoption option, const char *value) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(curl_, option, value);
+        if (result_ == CURLE_OK) result_ = lib_.easy_setopt(curl_, option, value);
     }
     void set_pointer(CURLoption option, const void *value) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(curl_, option, value);
+        if (result_ == CURLE_OK) result_ = lib_.easy_setopt(curl_, option, value);
     }
     void set_size(CURLoption option, curl_off_t value) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(curl_, option, value);
+        if (result_ == CURLE_OK) result_ = lib_.easy_setopt(curl_, option, value);
     }
     void set_writer(curl_write_callback writer) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, writer);
+        if (result_ == CURLE_OK) result_ = lib_.easy_setopt(curl_, CURLOPT_WRITEFUNCTION, writer);
     }
     CURLcode result() const { return result_; }
 
 private:
+    const CurlFunctions &lib_;
     CURL *curl_;
     CURLcode result_ = CURLE_OK;
 };
 
-bool build_headers(const std::vector<std::string> &lines, CurlListPtr &list) {
+bool build_headers(const CurlFunctions &lib, const std::vector<std::string> &lines, CurlListPtr &list) {
     for (const std::string &line : lines) {
-        curl_slist *grown = curl_slist_append(list.get(), line.c_str());
+        curl_slist *grown = lib.slist_append(list.get(), line.c_str());
         if (!grown) return false;
         list.release();
         list.reset(grown);
@@ -100,15 +103,15 @@ void set_request(Options &options, const HttpRequest &request, const HttpLimits 
     options.set_pointer(CURLOPT_WRITEDATA, &received);
 }
 
-void report_failure(CURLcode code, const HttpResponseBuffer &received, const HttpRequest &request,
-                    const HttpLimits &limits) {
+void report_failure(const CurlFunctions &lib, CURLcode code, const HttpResponseBuffer &received,
+                    const HttpRequest &request, const HttpLimits &limits) {
     const std::string url = shown_url(request.url);
     if (received.exceeded || code == CURLE_FILESIZE_EXCEEDED)
         report(format("The response is larger than %zu bytes [URL: %s]", limits.max_body, url.c_str()));
     else if (code == CURLE_WRITE_ERROR)
         report(format("Out of memory while receiving the response [URL: %s]", url.c_str()));
     else
-        report(format("%s [URL: %s]", curl_easy_strerror(code), url.c_str()));
+        report(format("%s [URL: %s]", lib.easy_strerror(code), url.c_str()));
 }
 
 }  // namespace
@@ -151,28 +154,30 @@ HttpRequest http_request_of_kind(SigningConfig &config, const std::string &url, 
 
 int http_exchange(const HttpRequest &request, const HttpLimits &limits, HttpReply &reply) {
     reply = HttpReply{};
+    const CurlFunctions *lib = curl_functions();
+    if (!lib) return -1;
     CurlListPtr headers;
     ResponseBufferOwner received;
     received.buffer.memory = static_cast<unsigned char *>(std::calloc(1, 1));
     received.buffer.limit = limits.max_body;
-    if (!received.buffer.memory || !build_headers(request.headers, headers)) {
+    if (!received.buffer.memory || !build_headers(*lib, request.headers, headers)) {
         report(format("Out of memory while preparing the request [URL: %s]", shown_url(request.url).c_str()));
         return -1;
     }
-    CurlPtr curl(curl_easy_init());
+    CurlPtr curl(lib->easy_init());
     if (!curl) {
         report(format("Unable to start an HTTP exchange [URL: %s]", shown_url(request.url).c_str()));
         return -1;
     }
-    Options options(curl.get());
+    Options options(*lib, curl.get());
     set_request(options, request, limits, headers.get(), received.buffer);
     CURLcode code = options.result();
-    if (code == CURLE_OK) code = curl_easy_perform(curl.get());
+    if (code == CURLE_OK) code = lib->easy_perform(curl.get());
     if (code != CURLE_OK) {
-        report_failure(code, received.buffer, request, limits);
+        report_failure(*lib, code, received.buffer, request, limits);
         return -1;
     }
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
+    lib->easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
     reply.body.assign(received.buffer.memory, received.buffer.memory + received.buffer.size);
     return 0;
 }

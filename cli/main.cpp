@@ -18,6 +18,10 @@ int main(int argc, char *argv[]) {
         std::printf("-1#Value too long for %s (at most %zu bytes).\n", parsed.detail.c_str(), cli::kValueLimit);
         status = -1;
         break;
+    case cli::ParseOutcome::BadValue:
+        std::printf("-1#%s\n", parsed.detail.c_str());
+        status = -1;
+        break;
     case cli::ParseOutcome::Run:
         if (parsed.options.encrypt_request)
             status = cli::run_encrypt_password(parsed.options);

@@ -1,5 +1,10 @@
 #include "cli/options.h"
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include <quillseal/quillseal.h>
@@ -14,7 +19,12 @@ bool is_help(const char *word) { return word[0] == '-'; }
 struct ValueOption {
     const char *name;
     std::string Options::*field;
+    bool counts_workers = false;  // the value must be a number of worker processes
 };
+
+constexpr const char *kWorkersRefusal = "The value of -j is a number of worker processes from 0 (one per processor) "
+                                        "to 1024.";
+static_assert(kMostWorkers == 1024, "the refusal names the most workers");
 
 struct FlagOption {
     const char *name;
@@ -26,7 +36,7 @@ const ValueOption kValueOptions[] = {
     {"-i", &Options::input},  {"-o", &Options::output},   {"-z", &Options::config},
     {"-l", &Options::location}, {"-r", &Options::reason}, {"-t", &Options::title},
     {"-a", &Options::author}, {"-s", &Options::subject},  {"-k", &Options::keywords},
-    {"-p", &Options::password},
+    {"-p", &Options::password}, {"-j", &Options::jobs, true},
 };
 const FlagOption kFlagOptions[] = {
     {"-v", &Options::visible}, {"-c", &Options::certify}, {"-q", &Options::timestamp}};
@@ -46,7 +56,7 @@ private:
         return result_;
     }
     bool command_word(const char *name, Command command, ParseResult &stop);
-    bool take_value(std::string &field, const char *name, ParseResult &stop);
+    bool take_value(const ValueOption &option, ParseResult &stop);
     bool one_pass(ParseResult &stop);
 
     int argc_;
@@ -72,18 +82,24 @@ bool Parser::command_word(const char *name, Command command, ParseResult &stop) 
     return true;
 }
 
-bool Parser::take_value(std::string &field, const char *name, ParseResult &stop) {
+bool Parser::take_value(const ValueOption &option, ParseResult &stop) {
     ++pos_;
     if (at_end()) {
         stop = finish(ParseOutcome::Usage);
         return false;
     }
     if (std::strlen(word()) > kValueLimit) {
-        result_.detail = name;
+        result_.detail = option.name;
         stop = finish(ParseOutcome::ValueTooLong);
         return false;
     }
-    field = word();
+    unsigned workers = 0;
+    if (option.counts_workers && !worker_count(word(), workers)) {
+        result_.detail = kWorkersRefusal;
+        stop = finish(ParseOutcome::BadValue);
+        return false;
+    }
+    result_.options.*option.field = word();
     ++pos_;
     return true;
 }
@@ -92,7 +108,7 @@ bool Parser::one_pass(ParseResult &stop) {
     Options &o = result_.options;
     for (const ValueOption &opt : kValueOptions) {
         if (at_end()) return true;
-        if (std::strcmp(word(), opt.name) == 0 && !take_value(o.*opt.field, opt.name, stop)) return false;
+        if (std::strcmp(word(), opt.name) == 0 && !take_value(opt, stop)) return false;
     }
     for (const FlagOption &opt : kFlagOptions) {
         if (at_end()) return true;
@@ -107,7 +123,7 @@ bool Parser::one_pass(ParseResult &stop) {
             return false;
         }
         o.encrypt_request = true;
-        return take_value(o.password, "-e", stop);
+        return take_value({"-e", &Options::password}, stop);
     }
     return true;
 }
@@ -147,7 +163,24 @@ ParseResult Parser::run() {
     return finish(ParseOutcome::Run);
 }
 
+unsigned processors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
 }  // namespace
+
+bool worker_count(const std::string &value, unsigned &workers) {
+    unsigned n = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || n > kMostWorkers)
+        return false;
+    workers = n == 0 ? std::min(processors(), kMostWorkers) : n;
+    return true;
+}
 
 ParseResult parse_arguments(int argc, const char *const argv[]) { return Parser(argc, argv).run(); }
 
@@ -157,21 +190,26 @@ std::string usage_text(Command command) {
     std::string t = std::string(version) + "\nUsage:\n";
     const std::string missing_z =
         std::string("If -z is missing the configuration file \"") + kDefaultConfig + "\" is used instead.\n\n";
+    const std::string workers = "If -i and -o are directories, -j N works on N files at once in separate processes; "
+                                "-j 0 uses one process per processor.\n";
     switch (command) {
     case Command::Sign:
         t += "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
-             "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf\n";
+             "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf "
+             "-j <workers>\n";
         t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n";
         t += "If -i and -o are directories all the PDF files in the input directory are signed and placed in the output "
              "directory, if not there yet.\n";
+        t += workers;
         t += missing_z;
         t += "The password is the open document password, needed if the signed document is to be encrypted.\n";
         t += "\nThe configuration file can store an encrypted password for the PKCS#12 key store. The password can be "
              "encrypted from the command line with -e \"password\".\n";
         break;
     case Command::AddLtv:
-        t += "quillseal addltv -i input.pdf -o output.pdf -z quillseal.conf\n";
+        t += "quillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
         t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-ltved\" appended.\n";
+        t += workers;
         t += missing_z;
         t += "The input file needs to be already signed.\n";
         break;

@@ -14,18 +14,27 @@ struct Options {
     std::string input, output, config;
     std::string location, reason, title, author, subject, keywords;
     std::string password;  // open password, or the password given to -e
+    std::string jobs;      // -j: worker processes of a directory run (checked); empty: none, all in this process
     bool visible = false, certify = false, timestamp = false;
     bool encrypt_request = false;
 };
 
 // What the parser decided the run does next.
-enum class ParseOutcome { Run, NoArguments, Usage, ValueTooLong };
+enum class ParseOutcome { Run, NoArguments, Usage, ValueTooLong, BadValue };
 
 struct ParseResult {
     ParseOutcome outcome = ParseOutcome::Run;
     Options options;
-    std::string detail;  // the option whose value was too long
+    std::string detail;  // the option whose value was too long, or why a value is refused
 };
+
+// The most worker processes -j starts.
+constexpr unsigned kMostWorkers = 1024;
+
+// The number of worker processes -j asks for: the value itself, or one per
+// processor this process may run on for 0. False for anything but a whole
+// number from 0 to kMostWorkers.
+bool worker_count(const std::string &value, unsigned &workers);
 
 ParseResult parse_arguments(int argc, const char *const argv[]);
 

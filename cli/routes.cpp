@@ -10,6 +10,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "cli/worker_pool.h"
 
 namespace cli {
 namespace {
@@ -71,13 +74,18 @@ std::string derived_output(const Options &o) {
     return stem + (o.command == Command::AddLtv ? "-ltved.pdf" : "-signed.pdf");
 }
 
+std::string success_line(Command command, const std::string &input, const std::string &output) {
+    const char *done = command == Command::AddLtv ? "0#Document LTVed: " : "0#Document signed: ";
+    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]\n");
+}
+
+std::string exists_line(const std::string &input, const std::string &output) {
+    return "0#Output document already exists: input[" + on_one_line(input) + "] output[" + on_one_line(output) +
+           "]\n";
+}
+
 void print_success(Command command, const std::string &input, const std::string &output) {
-    if (command == Command::AddLtv)
-        std::printf("0#Document LTVed: input[%s] output[%s]\n", on_one_line(input).c_str(),
-                    on_one_line(output).c_str());
-    else
-        std::printf("0#Document signed: input[%s] output[%s]\n", on_one_line(input).c_str(),
-                    on_one_line(output).c_str());
+    std::fputs(success_line(command, input, output).c_str(), stdout);
 }
 
 int run_single_file(const Options &o, SigningConfig *config) {
@@ -112,11 +120,54 @@ std::string join_path(const std::string &dir, const char *name) {
     return (!dir.empty() && dir.back() == '/') ? dir + name : dir + "/" + name;
 }
 
+// One document of a directory run, read with its own configuration.
 int sign_one_in_directory(const Options &o, const std::string &in, const std::string &out) {
     if (o.command == Command::AddLtv) return ltv(in.c_str(), out.c_str(), o.config.c_str());
     return sign(in.c_str(), out.c_str(), o.location.c_str(), o.reason.c_str(), o.password.c_str(),
                 o.visible, o.title.c_str(), o.author.c_str(), o.subject.c_str(), o.keywords.c_str(),
                 o.config.c_str(), o.timestamp, o.certify);
+}
+
+// The documents of the run one after the other in this process, in the
+// order the directory gives them; the status is the last document's result.
+int run_directory_here(const Options &o, DIR *in_dir) {
+    int status = 0;
+    while (const dirent *entry = readdir(in_dir)) {
+        if (!is_pdf_name(entry->d_name)) continue;
+        const std::string in = join_path(o.input, entry->d_name);
+        const std::string out = join_path(o.output, entry->d_name);
+        if (access(out.c_str(), F_OK) == 0) {
+            std::fputs(exists_line(in, out).c_str(), stdout);
+            continue;
+        }
+        errno = 0;  // the existence test above leaves ENOENT behind
+        status = sign_one_in_directory(o, in, out);
+        if (status == 0) {
+            print_success(o.command, in, out);
+        } else {
+            print_failure_line();
+        }
+        std::fflush(stdout);
+    }
+    return status;
+}
+
+// The documents of the run spread over -j worker processes; the status is -1
+// when any document failed.
+int run_directory_in_workers(const Options &o, DIR *in_dir) {
+    std::vector<Document> documents;
+    while (const dirent *entry = readdir(in_dir))
+        if (is_pdf_name(entry->d_name))
+            documents.push_back({join_path(o.input, entry->d_name), join_path(o.output, entry->d_name)});
+    unsigned workers = 1;
+    worker_count(o.jobs, workers);
+    DocumentWork work;
+    work.run = [&o](const std::string &in, const std::string &path) { return sign_one_in_directory(o, in, path); };
+    work.finished_line = [&o](const Document &doc, int result) {
+        return result == 0 ? success_line(o.command, doc.input, doc.output) : failure_line();
+    };
+    work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
+    return run_in_workers(documents, o.output, workers, work);
 }
 
 int run_directory(const Options &o) {
@@ -142,39 +193,22 @@ int run_directory(const Options &o) {
     out_dir.reset();
 
     pdfsigning_init_cmd();
-    int status = 0;
-    while (const dirent *entry = readdir(in_dir.get())) {
-        if (!is_pdf_name(entry->d_name)) continue;
-        const std::string in = join_path(o.input, entry->d_name);
-        const std::string out = join_path(o.output, entry->d_name);
-        if (access(out.c_str(), F_OK) == 0) {
-            std::printf("0#Output document already exists: input[%s] output[%s]\n", on_one_line(in).c_str(),
-                        on_one_line(out).c_str());
-            continue;
-        }
-        errno = 0;  // the existence test above leaves ENOENT behind
-        status = sign_one_in_directory(o, in, out);
-        if (status == 0) {
-            print_success(o.command, in, out);
-        } else {
-            print_failure_line();
-        }
-        std::fflush(stdout);
-    }
+    const int status = o.jobs.empty() ? run_directory_here(o, in_dir.get()) : run_directory_in_workers(o, in_dir.get());
     pdfsigning_shutdown();
     return status;
 }
 
 }  // namespace
 
-void print_failure_line() {
+std::string failure_line() {
     if (errno != 0) {
         const int number = errno;
-        std::printf("-1#%s [errno: %d]\n", std::strerror(number), number);
-    } else {
-        std::printf("-1#%s\n", fetch_message().c_str());
+        return "-1#" + std::string(std::strerror(number)) + " [errno: " + std::to_string(number) + "]\n";
     }
+    return "-1#" + fetch_message() + "\n";
 }
+
+void print_failure_line() { std::fputs(failure_line().c_str(), stdout); }
 
 int run_without_arguments() {
     const std::string command =

@@ -15,6 +15,7 @@ int run_encrypt_password(const Options &options);
 int run_command(const Options &options, int argc, const char *const argv[]);
 
 // The "-1#" line of a failed operation: the system error when one is set, else the message slot.
+std::string failure_line();
 void print_failure_line();
 
 }  // namespace cli

@@ -11,7 +11,9 @@ namespace {
 using qstest::run_cli;
 
 const char *kSignUsage = "Usage:\nquillseal -i input.pdf -o output.pdf -p \"password\"";
-const char *kLtvUsage = "Usage:\nquillseal addltv -i input.pdf -o output.pdf -z quillseal.conf\n";
+const char *kLtvUsage = "Usage:\nquillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
+const char *kWorkersLine = "If -i and -o are directories, -j N works on N files at once in separate processes; -j 0 uses "
+                           "one process per processor.\n";
 const char *kVerifyUsage = "Usage:\nquillseal verify -i input.pdf -z quillseal.conf\n";
 
 void expect_usage(const std::vector<std::string> &args, const char *usage) {
@@ -27,10 +29,12 @@ TEST(Usage, SignUsageTextIsComplete) {
     EXPECT_EQ(body,
               "Usage:\n"
               "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
-              "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf\n"
+              "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf "
+              "-j <workers>\n"
               "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n"
               "If -i and -o are directories all the PDF files in the input directory are signed and placed in the "
-              "output directory, if not there yet.\n"
+              "output directory, if not there yet.\n" +
+                  std::string(kWorkersLine) +
               "If -z is missing the configuration file \"/usr/local/quillseal/quillseal.conf\" is used instead.\n\n"
               "The password is the open document password, needed if the signed document is to be encrypted.\n"
               "\nThe configuration file can store an encrypted password for the PKCS#12 key store. The password can "
@@ -48,8 +52,9 @@ TEST(Usage, HelpWordsPrintTheirCommandsUsage) {
 }
 
 TEST(Usage, AddltvAndVerifyTextsEndWithTheirNotes) {
-    EXPECT_NE(run_cli({"addltv"}).out.find("is used instead.\n\nThe input file needs to be already signed.\n"),
-              std::string::npos);
+    const auto l = run_cli({"addltv"}).out;
+    EXPECT_NE(l.find(std::string("appended.\n") + kWorkersLine + "If -z is missing"), std::string::npos) << l;
+    EXPECT_NE(l.find("is used instead.\n\nThe input file needs to be already signed.\n"), std::string::npos);
     const auto v = run_cli({"verify"}).out;
     EXPECT_NE(v.find("\nOnly -i is required.\nIf -z is missing, and needed, the configuration file "
                      "\"/usr/local/quillseal/quillseal.conf\" is used instead.\n\n"),

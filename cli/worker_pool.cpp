@@ -1,0 +1,380 @@
+#include "cli/worker_pool.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+#include <quillseal/quillseal.h>
+
+namespace cli {
+namespace {
+
+constexpr const char *kStagingTemplate = "quillseal-partial-worker-XXXXXX";
+constexpr std::uint32_t kLongestLine = 1u << 16;
+
+// What a worker sends back for each document: its result and its status line.
+struct RecordHead {
+    std::int32_t result;
+    std::uint32_t length;
+};
+
+bool write_all(int fd, const char *data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+// A whole status line with one write: a pipe takes it in one piece (it is far
+// below PIPE_BUF), and a file shared with other writers gets it in one piece.
+void emit(const std::string &line) { write_all(STDOUT_FILENO, line.data(), line.size()); }
+
+// Sends on a channel; a peer that is gone gives false, never SIGPIPE.
+bool send_all(int fd, const void *data, std::size_t size) {
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t done = ::send(fd, bytes, size, MSG_NOSIGNAL);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+// False at the end of the channel or on any error before size bytes came.
+bool receive_all(int fd, void *data, std::size_t size) {
+    char *bytes = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t got = ::recv(fd, bytes, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::string base_name(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string one_line(std::string text) {
+    for (char &ch : text)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    return text;
+}
+
+void replace_all(std::string &text, const std::string &from, const std::string &to) {
+    if (from.empty()) return;
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
+// A worker's own folder beside the outputs; empty when none can be made, and
+// the worker then writes the outputs directly.
+std::string make_staging(const std::string &output_directory) {
+    std::string path = output_directory;
+    if (path.empty() || path.back() != '/') path += '/';
+    path += kStagingTemplate;
+    const int saved = errno;
+    const bool made = ::mkdtemp(path.data()) != nullptr;
+    errno = saved;
+    return made ? path : std::string();
+}
+
+// The folder and what a worker left in it: only files it wrote itself.
+void remove_staging(const std::string &staging) {
+    if (staging.empty()) return;
+    const int saved = errno;
+    if (DIR *dir = ::opendir(staging.c_str())) {
+        while (const dirent *entry = ::readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ::unlinkat(dirfd(dir), entry->d_name, 0);
+        ::closedir(dir);
+    }
+    ::rmdir(staging.c_str());
+    errno = saved;
+}
+
+enum class Published { Done, Exists, Failed };
+
+// Moves a complete output to its name, never over a file that is there
+// (another run may have written it meantime). File systems that cannot
+// refuse to replace get a plain rename.
+Published publish(const std::string &staged, const std::string &output) {
+    if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) == 0)
+        return Published::Done;
+    if ((errno == EINVAL || errno == ENOSYS) && ::rename(staged.c_str(), output.c_str()) == 0)
+        return Published::Done;
+    const Published outcome = errno == EEXIST ? Published::Exists : Published::Failed;
+    const int saved = errno;
+    ::unlink(staged.c_str());
+    errno = saved;
+    return outcome;
+}
+
+// One document in a worker: its result and status line.
+RecordHead work_on(const Document &doc, const std::string &staging, const DocumentWork &work, std::string &line) {
+    const std::string path = staging.empty() ? doc.output : staging + "/" + base_name(doc.output);
+    errno = 0;
+    int result = work.run(doc.input, path);
+    if (result == 0 && path != doc.output) {
+        errno = 0;
+        const Published published = publish(path, doc.output);
+        if (published == Published::Exists) {
+            line = work.skipped_line(doc);
+            return {0, static_cast<std::uint32_t>(line.size())};
+        }
+        if (published == Published::Failed) result = -1;
+    }
+    line = work.finished_line(doc, result);
+    // A failure names the file the user asked for, not the worker's folder.
+    if (path != doc.output) replace_all(line, path, doc.output);
+    if (line.size() > kLongestLine) line.resize(kLongestLine);
+    return {result, static_cast<std::uint32_t>(line.size())};
+}
+
+// A worker: documents by their index, until the run closes the channel.
+[[noreturn]] void worker_main(int channel, const std::vector<Document> &documents, const std::string &staging,
+                              const DocumentWork &work) {
+    std::uint32_t index = 0;
+    while (receive_all(channel, &index, sizeof index) && index < documents.size()) {
+        std::string line;
+        const RecordHead head = work_on(documents[index], staging, work, line);
+        std::string record(reinterpret_cast<const char *>(&head), sizeof head);
+        record += line;
+        if (!send_all(channel, record.data(), record.size())) break;
+    }
+    pdfsigning_shutdown();
+    ::_exit(0);
+}
+
+struct Worker {
+    pid_t pid = -1;
+    int channel = -1;
+    std::size_t document = 0;
+    bool busy = false;
+    std::string staging;
+};
+
+class Pool {
+public:
+    Pool(const std::vector<Document> &documents, const std::string &output_directory, unsigned workers,
+         const DocumentWork &work)
+        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work) {}
+
+    int run();
+
+private:
+    bool next_document(std::size_t &index);
+    void refill();
+    bool start_worker();
+    void give(Worker &worker, std::size_t index);
+    void take_result(Worker &worker);
+    void lost(Worker &worker);
+    void end(Worker &worker);
+    bool poll_busy();
+    void refuse_rest();
+
+    const std::vector<Document> &documents_;
+    const std::string output_directory_;
+    const unsigned most_;
+    const DocumentWork &work_;
+    std::vector<Worker> workers_;
+    std::size_t position_ = 0;
+    std::deque<std::size_t> waiting_;  // taken from the list but given to no worker yet
+    int start_error_ = 0;
+    bool failed_ = false;
+};
+
+// The next document to work on; one whose output exists gets its line here.
+bool Pool::next_document(std::size_t &index) {
+    if (!waiting_.empty()) {
+        index = waiting_.front();
+        waiting_.pop_front();
+        return true;
+    }
+    while (position_ < documents_.size()) {
+        const Document &doc = documents_[position_++];
+        if (::access(doc.output.c_str(), F_OK) == 0) {
+            emit(work_.skipped_line(doc));
+            continue;
+        }
+        index = position_ - 1;
+        return true;
+    }
+    return false;
+}
+
+// Starts workers, up to the number asked for, while documents remain.
+void Pool::refill() {
+    workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const Worker &w) { return w.pid < 0; }),
+                   workers_.end());
+    std::size_t index = 0;
+    while (workers_.size() < most_ && next_document(index)) {
+        if (!start_worker()) {
+            waiting_.push_front(index);
+            return;
+        }
+        give(workers_.back(), index);
+    }
+}
+
+bool Pool::start_worker() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        start_error_ = errno;
+        return false;
+    }
+    Worker worker;
+    worker.staging = make_staging(output_directory_);
+    std::fflush(stdout);
+    worker.pid = ::fork();
+    if (worker.pid == 0) {
+        ::close(ends[0]);
+        for (const Worker &other : workers_)
+            if (other.channel >= 0) ::close(other.channel);
+        worker_main(ends[1], documents_, worker.staging, work_);
+    }
+    ::close(ends[1]);
+    if (worker.pid < 0) {
+        start_error_ = errno;
+        ::close(ends[0]);
+        remove_staging(worker.staging);
+        return false;
+    }
+    worker.channel = ends[0];
+    workers_.push_back(worker);
+    return true;
+}
+
+// A worker gone before it got its document ends with that document.
+void Pool::give(Worker &worker, std::size_t index) {
+    worker.document = index;
+    worker.busy = true;
+    const std::uint32_t number = static_cast<std::uint32_t>(index);
+    if (!send_all(worker.channel, &number, sizeof number)) lost(worker);
+}
+
+void Pool::take_result(Worker &worker) {
+    RecordHead head{};
+    std::string line;
+    if (!receive_all(worker.channel, &head, sizeof head) || head.length > kLongestLine) {
+        lost(worker);
+        return;
+    }
+    line.resize(head.length);
+    if (!receive_all(worker.channel, line.data(), line.size())) {
+        lost(worker);
+        return;
+    }
+    emit(line);
+    if (head.result != 0) failed_ = true;
+    worker.busy = false;
+    std::size_t index = 0;
+    if (next_document(index))
+        give(worker, index);
+    else
+        end(worker);
+}
+
+// A worker that ended in the middle of its document: that document failed;
+// the next refill starts another worker for the rest.
+void Pool::lost(Worker &worker) {
+    const Document &doc = documents_[worker.document];
+    ::close(worker.channel);
+    worker.channel = -1;
+    int status = 0;
+    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    worker.pid = -1;
+    worker.busy = false;
+    remove_staging(worker.staging);
+    char why[160];
+    if (WIFSIGNALED(status))
+        std::snprintf(why, sizeof why, "killed by signal %d, %s", WTERMSIG(status), strsignal(WTERMSIG(status)));
+    else
+        std::snprintf(why, sizeof why, "ended with status %d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    emit(std::string("-1#The worker process ended before finishing this document (") + why + ") [File: " +
+         one_line(doc.input) + "]\n");
+    failed_ = true;
+}
+
+// Closes the channel, which ends an idle worker, and clears up after it.
+void Pool::end(Worker &worker) {
+    if (worker.channel >= 0) ::close(worker.channel);
+    worker.channel = -1;
+    worker.busy = false;
+    if (worker.pid > 0) {
+        int status = 0;
+        while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    worker.pid = -1;
+    remove_staging(worker.staging);
+}
+
+// Waits for the busy workers and takes every answer or end. False when no
+// worker is busy.
+bool Pool::poll_busy() {
+    std::vector<pollfd> watched;
+    std::vector<std::size_t> which;
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        if (!workers_[i].busy) continue;
+        watched.push_back({workers_[i].channel, POLLIN, 0});
+        which.push_back(i);
+    }
+    if (watched.empty()) return false;
+    if (::poll(watched.data(), watched.size(), -1) < 0) return true;  // a signal: look again
+    for (std::size_t k = 0; k < watched.size(); ++k)
+        if (watched[k].revents != 0) take_result(workers_[which[k]]);
+    return true;
+}
+
+// Documents left when no worker process could be started at all.
+void Pool::refuse_rest() {
+    std::size_t index = 0;
+    while (next_document(index)) {
+        emit("-1#Cannot start a worker process: " + std::string(std::strerror(start_error_)) + " [File: " +
+             one_line(documents_[index].input) + "]\n");
+        failed_ = true;
+    }
+}
+
+int Pool::run() {
+    do {
+        refill();
+    } while (poll_busy());
+    refuse_rest();
+    for (Worker &worker : workers_) end(worker);
+    return failed_ ? -1 : 0;
+}
+
+}  // namespace
+
+int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
+                   unsigned workers, const DocumentWork &work) {
+    if (workers == 0) workers = 1;
+    std::fflush(stdout);
+    return Pool(documents, output_directory, workers, work).run();
+}
+
+}  // namespace cli

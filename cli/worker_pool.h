@@ -1,0 +1,45 @@
+// A directory run spread over worker processes (-j). The library keeps
+// process-wide state (the message slot, the parsed key store, an engine), so
+// every worker is a process of its own, forked from the run.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// One document of a directory run.
+struct Document {
+    std::string input;
+    std::string output;  // a file in the run's output directory
+};
+
+// What the run does with each document, whatever the command.
+struct DocumentWork {
+    // Writes the output of input at path, which is the output itself or a
+    // file that becomes the output once complete; returns the library's result.
+    std::function<int(const std::string &input, const std::string &path)> run;
+    // The status line of a document just done, read right after run (result
+    // 0, or a failure with errno and the message slot as it left them).
+    std::function<std::string(const Document &, int result)> finished_line;
+    // The status line of a document whose output exists already.
+    std::function<std::string(const Document &)> skipped_line;
+};
+
+// Works on the documents, in their order, with up to `workers` processes, and
+// returns 0 when no document failed, else -1.
+//
+// Each document is given to exactly one worker; one whose output exists is
+// skipped when its turn comes. Every status line reaches standard output
+// whole, with one write, as its document is done, so lines never mix. A
+// worker writes into a folder of its own in the output directory (named
+// "quillseal-partial-worker-" and six letters or digits) and moves each
+// complete output to its name, never over a file that appeared there in the
+// meantime. A worker that dies (killed, or crashed on a document) costs only
+// its document, which gets a "-1#" line; its folder goes with it and a new
+// worker takes over the remaining documents.
+int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
+                   unsigned workers, const DocumentWork &work);
+
+}  // namespace cli

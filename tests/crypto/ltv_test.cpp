@@ -204,18 +204,27 @@ TEST(Ltv, AddltvRefusesWithoutLeavingAnOutput) {
     }
 }
 
+// In this process, and spread over worker processes with -j.
 TEST(Ltv, AddltvOnADirectory) {
     RevocationService pki;
     TempDir dir;
-    const std::string in = dir.file("in"), out = dir.file("out");
-    ASSERT_EQ(run_shell("mkdir " + in + " " + out).status, 0);
+    const std::string in = dir.file("in");
+    ASSERT_EQ(run_shell("mkdir " + in).status, 0);
     ASSERT_EQ(std::rename(signed_document(pki, dir, {"signer"}).c_str(), (in + "/a.pdf").c_str()), 0);
     ASSERT_EQ(std::rename(signed_document(pki, dir, {"second"}).c_str(), (in + "/b.pdf").c_str()), 0);
-    const std::string lines = run_cli({"addltv", "-i", in, "-o", out, "-z", conf_for(pki, dir, "signer")}).out;
-    for (const char *name : {"/a.pdf", "/b.pdf"}) {
-        EXPECT_NE(lines.find("0#Document LTVed: input[" + in + name + "] output[" + out + name + "]"), std::string::npos)
-            << lines;
-        EXPECT_EQ(read_store(out + name).vri.size(), 1u);
+    for (const char *workers : {"", "2"}) {
+        const std::string out = dir.file(std::string("out") + workers);
+        ASSERT_EQ(run_shell("mkdir " + out).status, 0);
+        std::vector<std::string> args{"addltv", "-i", in, "-o", out, "-z", conf_for(pki, dir, "signer")};
+        if (*workers) args.insert(args.end(), {"-j", workers});
+        const auto r = run_cli(args);
+        EXPECT_EQ(r.status, 0) << r.out;
+        for (const char *name : {"/a.pdf", "/b.pdf"}) {
+            EXPECT_NE(r.out.find("0#Document LTVed: input[" + in + name + "] output[" + out + name + "]"),
+                      std::string::npos)
+                << r.out;
+            EXPECT_EQ(read_store(out + name).vri.size(), 1u);
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 
 #include <quillseal/quillseal.h>
 
@@ -103,11 +104,12 @@ std::string make_staging(const std::string &output_directory) {
 void remove_staging(const std::string &staging) {
     if (staging.empty()) return;
     const int saved = errno;
-    if (DIR *dir = ::opendir(staging.c_str())) {
-        while (const dirent *entry = ::readdir(dir))
+    {
+        const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(staging.c_str()), &::closedir);
+        const dirent *entry = nullptr;
+        while (dir && (entry = ::readdir(dir.get())))
             if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                ::unlinkat(dirfd(dir), entry->d_name, 0);
-        ::closedir(dir);
+                ::unlinkat(dirfd(dir.get()), entry->d_name, 0);
     }
     ::rmdir(staging.c_str());
     errno = saved;

@@ -164,6 +164,8 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
         record += line;
         if (!send_all(channel, record.data(), record.size())) break;
     }
+    // Its folder is empty between documents; gone with the worker even when the run itself was stopped.
+    remove_staging(staging);
     pdfsigning_shutdown();
     ::_exit(0);
 }

@@ -112,8 +112,8 @@ TEST(ParallelRoute, AWorkerThatDiesCostsOnlyItsDocument) {
     const Lines lines = read_lines(out);
     EXPECT_TRUE(lines.malformed.empty()) << out;
     ASSERT_EQ(lines.failures.size(), 1u) << out;
-    static const std::regex lost(
-        R"(-1#The worker process ended before finishing this document \(killed by signal 9, Killed\) \[File: in/(doc\d+\.pdf)\])");
+    static const std::regex lost(R"(-1#The worker process ended before finishing this document )"
+                                 R"(\(killed by signal 9, Killed\) \[File: in/(doc\d+\.pdf)\])");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines.failures[0], m, lost)) << lines.failures[0];
     EXPECT_EQ(lines.signed_inputs.size(), 79u) << out;

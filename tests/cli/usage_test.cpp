@@ -11,7 +11,8 @@ namespace {
 using qstest::run_cli;
 
 const char *kSignUsage = "Usage:\nquillseal -i input.pdf -o output.pdf -p \"password\"";
-const char *kLtvUsage = "Usage:\nquillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
+const char *kLtvUsage =
+    "Usage:\nquillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
 const char *kWorkersLine = "If -i and -o are directories, -j N works on N files at once in separate processes; -j 0 uses "
                            "one process per processor.\n";
 const char *kVerifyUsage = "Usage:\nquillseal verify -i input.pdf -z quillseal.conf\n";

@@ -83,8 +83,7 @@ QS_API int ltv(const char *input, const char *output, const char *configuration)
         context.cachedir = qs::cache_directory(config->cachedir);
         context.log = config.get();
         if (!qs::http_limits(*config, context.limits)) return -1;
-        if (qs::refuse_output_over_input(input, output) < 0) return -1;
-        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+        if (qs::refuse_unusable_output(input, output) < 0) return -1;
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;

@@ -91,6 +91,11 @@ int refuse_output_over_input(const char *input, const char *output) {
     return -1;
 }
 
+int refuse_unusable_output(const char *input, const char *output) {
+    if (refuse_output_over_input(input, output) < 0) return -1;
+    return refuse_output_that_is_no_file(output);
+}
+
 int refuse_output_that_is_no_file(const char *output) {
     struct stat info {};
     if (!output || stat(output, &info) != 0 || S_ISREG(info.st_mode)) return 0;

@@ -91,4 +91,8 @@ int refuse_output_over_input(const char *input, const char *output);
 // a FIFO, a directory): it is neither written nor replaced.
 int refuse_output_that_is_no_file(const char *output);
 
+// The check every driver makes on its output path before it opens anything:
+// both refusals above, in that order.
+int refuse_unusable_output(const char *input, const char *output);
+
 }  // namespace qs

@@ -90,8 +90,7 @@ QS_API int sign_internal(const char *input, const char *output, const char *loca
             qs::report("Missing input path, output path or configuration.");
             return -1;
         }
-        if (qs::refuse_output_over_input(input, output) < 0) return -1;
-        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+        if (qs::refuse_unusable_output(input, output) < 0) return -1;
         if (open_password && open_password[0] != '\0')
             return sign_encrypt(input, output, location, reason, open_password, visible, title,
                                 author, subject, keywords, timestamp, certify, config);

@@ -103,8 +103,7 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
             qs::report("An encrypted output needs an open password.");
             return -1;
         }
-        if (qs::refuse_output_over_input(input, output) < 0) return -1;
-        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+        if (qs::refuse_unusable_output(input, output) < 0) return -1;
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;

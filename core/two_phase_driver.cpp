@@ -127,8 +127,7 @@ QS_API int sign_start(const char *input, const char *output, const char *locatio
             qs::report("Missing input path, output path or place for the digest.");
             return -1;
         }
-        if (qs::refuse_output_over_input(input, output) < 0) return -1;
-        if (qs::refuse_output_that_is_no_file(output) < 0) return -1;
+        if (qs::refuse_unusable_output(input, output) < 0) return -1;
 
         qs::FilePtr in = qs::open_input_file(input);
         if (!in) return -1;

@@ -80,15 +80,7 @@ void add_signature(SecurityStore &store, const LtvSignatureData &data) {
 }
 
 void open_document(QPDF &pdf, std::FILE *input, const char *password) {
-    pdf.setSuppressWarnings(true);
-    pdf.setAttemptRecovery(false);
-    try {
-        pdf.processFile("original_file", input, false, password ? password : "");
-    } catch (const QPDFExc &e) {
-        if (e.getErrorCode() == qpdf_e_password)
-            throw std::runtime_error("The input PDF is encrypted and cannot be opened with the given password.");
-        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
-    }
+    read_input_strictly(pdf, input, password);
     // Streams appended in the clear would be read as garbage in an encrypted document.
     if (pdf.isEncrypted()) throw std::runtime_error("Encrypted PDFs cannot be given LTV data.");
 }

@@ -113,4 +113,16 @@ void InputWarnings::refuse_about(const std::set<QPDFObjGen> &objects) const {
     }
 }
 
+void read_input_strictly(QPDF &pdf, std::FILE *input, const char *password) {
+    pdf.setSuppressWarnings(true);
+    pdf.setAttemptRecovery(false);
+    try {
+        pdf.processFile("original_file", input, false, password ? password : "");
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw std::runtime_error("The input PDF is encrypted and cannot be opened with the given password.");
+        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
+    }
+}
+
 }  // namespace qs

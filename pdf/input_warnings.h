@@ -2,6 +2,7 @@
 // harmless blemishes are accepted, anything else refuses the document.
 #pragma once
 
+#include <cstdio>
 #include <set>
 #include <vector>
 
@@ -25,6 +26,12 @@ public:
 private:
     std::vector<QPDFExc> kept_;
 };
+
+// Reads the input an update is built on, as written: recovery off and
+// warnings kept for InputWarnings. Throws with a clear message when the
+// password does not open it or qpdf cannot read it; whether an encrypted
+// document is acceptable is for the caller to say.
+void read_input_strictly(QPDF &pdf, std::FILE *input, const char *password);
 
 // The object a warning of qpdf is about ("object n g", or "xref stream:
 // object n g"); false when it names none.

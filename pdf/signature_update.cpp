@@ -70,15 +70,7 @@ struct Prepared {
 std::string text_or_empty(const char *s) { return s ? s : ""; }
 
 void open_input(QPDF &pdf, std::FILE *input, const char *password) {
-    pdf.setSuppressWarnings(true);
-    pdf.setAttemptRecovery(false);
-    try {
-        pdf.processFile("original_file", input, false, password ? password : "");
-    } catch (const QPDFExc &e) {
-        if (e.getErrorCode() == qpdf_e_password)
-            throw std::runtime_error("The input PDF is encrypted and cannot be opened with the given password.");
-        throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
-    }
+    read_input_strictly(pdf, input, password);
     if (pdf.isEncrypted())
         throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
 }

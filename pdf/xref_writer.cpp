@@ -186,11 +186,15 @@ std::map<int, int> xref_runs(const std::map<int, long> &offsets) {
 UpdateWriter::UpdateWriter(long input_size, int next_number, XrefForm form)
     : input_size_(input_size), next_(next_number), form_(form) {}
 
-std::size_t UpdateWriter::add_object(int number, std::string body, int generation) {
-    resolve_forward_references(body);
-    const std::size_t at = text_.size();
+std::size_t UpdateWriter::record(int number, int generation) {
     offsets_[number] = offset();
     generations_[number] = generation;
+    return text_.size();
+}
+
+std::size_t UpdateWriter::add_object(int number, std::string body, int generation) {
+    resolve_forward_references(body);
+    const std::size_t at = record(number, generation);
     text_ += frame_object(number, generation, body);
     return at;
 }
@@ -198,9 +202,7 @@ std::size_t UpdateWriter::add_object(int number, std::string body, int generatio
 std::size_t UpdateWriter::add_stream_object(int number, std::string dictionary,
                                             std::string_view data, int generation) {
     resolve_forward_references(dictionary);
-    const std::size_t at = text_.size();
-    offsets_[number] = offset();
-    generations_[number] = generation;
+    const std::size_t at = record(number, generation);
     text_ += decimal(number) + " " + decimal(generation) + " obj\n" + dictionary + "\nstream\n";
     text_.append(data.data(), data.size());
     text_ += "\nendstream\nendobj\n";
@@ -208,9 +210,7 @@ std::size_t UpdateWriter::add_stream_object(int number, std::string dictionary,
 }
 
 std::size_t UpdateWriter::add(const NewObject &object) {
-    const std::size_t at = text_.size();
-    offsets_[object.number] = offset();
-    generations_[object.number] = 0;
+    const std::size_t at = record(object.number, 0);
     append_new_object(text_, object);
     return at;
 }
@@ -239,8 +239,7 @@ void UpdateWriter::finish_table(QPDFObjectHandle trailer, long section) {
 
 void UpdateWriter::finish_stream(QPDFObjectHandle trailer, long section) {
     const int number = allocate();
-    offsets_[number] = section;
-    generations_[number] = 0;
+    record(number, 0);  // the stream lists itself, at the section offset
     trailer.replaceKey("/Type", QPDFObjectHandle::newName("/XRef"));
     QPDFObjectHandle widths = QPDFObjectHandle::newArray();
     for (int w : {1, 4, 1}) widths.appendItem(QPDFObjectHandle::newInteger(w));

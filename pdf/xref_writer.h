@@ -101,6 +101,9 @@ public:
     std::string &text() { return text_; }
 
 private:
+    // Enters the offset of the object whose text is appended next; returns
+    // the position of that text in the update.
+    std::size_t record(int number, int generation);
     void finish_table(QPDFObjectHandle trailer, long section);
     void finish_stream(QPDFObjectHandle trailer, long section);
 

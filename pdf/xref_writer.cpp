@@ -187,6 +187,11 @@ UpdateWriter::UpdateWriter(long input_size, int next_number, XrefForm form)
     : input_size_(input_size), next_(next_number), form_(form) {}
 
 std::size_t UpdateWriter::record(int number, int generation) {
+    // Number 0 heads the free list. An input object without a number (a
+    // catalog held directly in the trailer) cannot be written again under it.
+    if (number < 1)
+        throw std::runtime_error("The input PDF cannot be updated: an object the update writes again is not an "
+                                 "indirect object.");
     offsets_[number] = offset();
     generations_[number] = generation;
     return text_.size();

@@ -39,16 +39,6 @@ QPDFObjectHandle refers(const char *key, int number) {
     return dictionary;
 }
 
-NewObject stream(int number, QPDFObjectHandle dictionary, std::string data) {
-    dictionary.replaceKey("/Length", integer(static_cast<long long>(data.size())));
-    NewObject object;
-    object.number = number;
-    object.dictionary = serialize(dictionary);
-    object.stream = true;
-    object.data = std::move(data);
-    return object;
-}
-
 QPDFObjectHandle xobject(const char *subtype) {
     QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
     dictionary.replaceKey("/Type", name("/XObject"));
@@ -87,7 +77,8 @@ NewObject image_object(int number, const SignatureImageData &image, const char *
     if (soft_mask != 0) dictionary.replaceKey("/SMask", forward_reference(soft_mask));
     const std::size_t size =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * per_pixel;
-    return stream(number, dictionary, deflate_bytes(std::string_view(reinterpret_cast<const char *>(samples), size)));
+    return new_stream(number, dictionary,
+                      deflate_bytes(std::string_view(reinterpret_cast<const char *>(samples), size)));
 }
 
 bool usable_image(const SignatureImageData &image) {
@@ -183,12 +174,12 @@ bool build_appearance(const AppearanceRequest &request, int &next, Appearance &a
         appearance.objects.push_back(image_object(picture, *image, "/DeviceRGB", image->rgb, 3, mask));
     }
     const int blank = next++;
-    appearance.objects.push_back(stream(blank, form(box(0, 0, 100, 100)), deflate_bytes(kBlankLayer)));
+    appearance.objects.push_back(new_stream(blank, form(box(0, 0, 100, 100)), deflate_bytes(kBlankLayer)));
 
     const int layer = next++;
     QPDFObjectHandle layer_form = form(box(1, 1, w - 1, h - 1));
     layer_form.replaceKey("/Resources", content_resources(appearance, picture));
-    appearance.objects.push_back(stream(layer, layer_form, deflate_bytes(content)));
+    appearance.objects.push_back(new_stream(layer, layer_form, deflate_bytes(content)));
 
     const int frame = next++;
     QPDFObjectHandle layers = QPDFObjectHandle::newDictionary();
@@ -198,14 +189,14 @@ bool build_appearance(const AppearanceRequest &request, int &next, Appearance &a
     QPDFObjectHandle frame_resources = QPDFObjectHandle::newDictionary();
     frame_resources.replaceKey("/XObject", layers);
     frame_form.replaceKey("/Resources", frame_resources);
-    appearance.objects.push_back(stream(frame, frame_form, deflate_bytes(kFrameContent)));
+    appearance.objects.push_back(new_stream(frame, frame_form, deflate_bytes(kFrameContent)));
 
     appearance.form = next++;
     QPDFObjectHandle outer = form(box(0, 0, w, h));
     QPDFObjectHandle outer_resources = QPDFObjectHandle::newDictionary();
     outer_resources.replaceKey("/XObject", refers("/FRM", frame));
     outer.replaceKey("/Resources", outer_resources);
-    NewObject outer_object = stream(appearance.form, outer, deflate_bytes(kOuterContent));
+    NewObject outer_object = new_stream(appearance.form, outer, deflate_bytes(kOuterContent));
     outer_object.crlf = true;
     appearance.objects.push_back(std::move(outer_object));
     return true;

@@ -118,13 +118,10 @@ bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<Q
 std::vector<int> write_items(UpdateWriter &writer, const ItemStore &store) {
     std::vector<int> numbers;
     for (const LtvItem &item : store.items()) {
-        const std::string packed = deflate_bytes(item.der);
         QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
         dictionary.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-        dictionary.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(packed.size())));
-        const int number = writer.allocate();
-        writer.add_stream_object(number, serialize(dictionary), packed);
-        numbers.push_back(number);
+        numbers.push_back(writer.allocate());
+        writer.add(new_stream(numbers.back(), dictionary, deflate_bytes(item.der)));
     }
     return numbers;
 }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <openssl/evp.h>
 
@@ -139,6 +140,16 @@ std::string frame_object(int number, int generation, std::string_view body) {
     return text;
 }
 
+NewObject new_stream(int number, QPDFObjectHandle dictionary, std::string data) {
+    dictionary.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
+    NewObject object;
+    object.number = number;
+    object.dictionary = serialize(dictionary);
+    object.stream = true;
+    object.data = std::move(data);
+    return object;
+}
+
 void append_new_object(std::string &text, const NewObject &object) {
     std::string dictionary = object.dictionary;
     resolve_forward_references(dictionary);
@@ -201,16 +212,6 @@ std::size_t UpdateWriter::add_object(int number, std::string body, int generatio
     resolve_forward_references(body);
     const std::size_t at = record(number, generation);
     text_ += frame_object(number, generation, body);
-    return at;
-}
-
-std::size_t UpdateWriter::add_stream_object(int number, std::string dictionary,
-                                            std::string_view data, int generation) {
-    resolve_forward_references(dictionary);
-    const std::size_t at = record(number, generation);
-    text_ += decimal(number) + " " + decimal(generation) + " obj\n" + dictionary + "\nstream\n";
-    text_.append(data.data(), data.size());
-    text_ += "\nendstream\nendobj\n";
     return at;
 }
 

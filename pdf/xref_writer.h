@@ -54,6 +54,10 @@ struct NewObject {
     bool crlf = false;  // the data framed by "\r\n" on both sides instead of "\n"
 };
 
+// A new stream object: dictionary, given /Length (the size of data as
+// stored), serialized.
+NewObject new_stream(int number, QPDFObjectHandle dictionary, std::string data);
+
 // The object's text with its forward references resolved: framed as
 // frame_object, or for a stream "n 0 obj\n" + dictionary + "\nstream\n" +
 // data + "\nendstream\nendobj\n".
@@ -87,9 +91,6 @@ public:
     // resolved here) as object number and records its offset. Returns the
     // position of the object's first byte in the update text.
     std::size_t add_object(int number, std::string body, int generation = 0);
-    // The same for a stream object: "\nstream\n", the data, "\nendstream\nendobj\n".
-    std::size_t add_stream_object(int number, std::string dictionary, std::string_view data,
-                                  int generation = 0);
     // A new object as frame_new_object writes it.
     std::size_t add(const NewObject &object);
 

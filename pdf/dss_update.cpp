@@ -126,13 +126,14 @@ std::vector<int> write_items(UpdateWriter &writer, const ItemStore &store) {
     return numbers;
 }
 
-// References to the objects of numbers, or to those at the given indices of it.
+// References to the objects of numbers.
 QPDFObjectHandle references(const std::vector<int> &numbers) {
     QPDFObjectHandle array = QPDFObjectHandle::newArray();
     for (int number : numbers) array.appendItem(forward_reference(number));
     return array;
 }
 
+// The numbers at the given indices.
 std::vector<int> at(const std::vector<int> &numbers, const std::vector<int> &indices) {
     std::vector<int> picked;
     for (int i : indices) picked.push_back(numbers[static_cast<std::size_t>(i)]);
@@ -185,13 +186,13 @@ QPDFObjectHandle update_trailer(QPDFObjectHandle input_trailer, QPDFObjectHandle
     return trailer;
 }
 
-std::string write_update(QPDF &pdf, const SecurityStore &store, const FileTail &tail) {
+std::string write_update(QPDF &pdf, const SecurityStore &store, const FileTail &tail, int first) {
     QPDFObjectHandle trailer = pdf.getTrailer();
     QPDFObjectHandle catalog = pdf.getRoot();
     const std::size_t items = store.certs.items().size() + store.crls.items().size() + store.ocsps.items().size();
     if (items > static_cast<std::size_t>(kNewObjectsRoom - 3))
         throw std::runtime_error("The document's signatures carry too many items of LTV data.");
-    UpdateWriter writer(tail.size, first_new_object_number(pdf, trailer), xref_form(trailer));
+    UpdateWriter writer(tail.size, first, xref_form(trailer));
     writer.append("\r\n");
     ItemNumbers numbers;
     numbers.certs = write_items(writer, store.certs);
@@ -225,11 +226,12 @@ bool build_dss_update(std::FILE *input, const char *password, const LtvSource &s
     try {
         SecurityStore store;
         std::set<QPDFObjGen> relied_on;
-        first_new_object_number(pdf, pdf.getTrailer());  // a /Size out of range is refused before any fetch
+        // A /Size out of range is refused before any fetch.
+        const int first = first_new_object_number(pdf, pdf.getTrailer());
         if (!gather(pdf, source, store, relied_on)) return false;
         warnings.collect(pdf);
         warnings.refuse_about(relied_on);
-        update = write_update(pdf, store, tail);
+        update = write_update(pdf, store, tail, first);
     } catch (const QPDFExc &e) {
         throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
     }

@@ -98,7 +98,6 @@ bool take_truetype_text(std::string_view pdf, int first, TrueTypeText &out) {
         doc.processMemoryFile("libaru_doc", pdf.data(), pdf.size(), "");
         Parts p;
         if (!find_parts(doc, p)) return false;
-        out.content = buffer_text(p.contents.getStreamData(qpdf_dl_generalized));
 
         p.descriptor.replaceKey("/FontFile2", forward_reference(first));
         p.cid_font.replaceKey("/FontDescriptor", forward_reference(first + 1));
@@ -119,9 +118,12 @@ bool take_truetype_text(std::string_view pdf, int first, TrueTypeText &out) {
             if (dictionary_refers_elsewhere(dictionaries[i])) return false;
             objects[i].dictionary = dictionaries[i].unparseResolved();
         }
+        std::string content = buffer_text(p.contents.getStreamData(qpdf_dl_generalized));
+        if (doc.anyWarnings()) return false;
         out.objects = std::move(objects);
         out.font = first + 5;
-        return !doc.anyWarnings();
+        out.content = std::move(content);
+        return true;
     } catch (const std::exception &) {
         return false;
     }

@@ -19,10 +19,11 @@ struct TrueTypeText {
     std::string content;  // the page's content stream, decoded
 };
 
-// Takes the page content and the font objects of the document pdf. False when
-// the document does not have the shape libharu writes (no indirect content,
-// no font /F1, one of the six objects missing, or a reference to any other
-// object), since such objects could not be copied on their own.
+// Takes the page content and the font objects of the document pdf. False,
+// with out left as it was, when the document does not have the shape libharu
+// writes (no indirect content, no font /F1, one of the six objects missing,
+// or a reference to any other object), since such objects could not be
+// copied on their own.
 bool take_truetype_text(std::string_view pdf, int first, TrueTypeText &out);
 
 }  // namespace qs

@@ -154,7 +154,6 @@ bool build_appearance(const AppearanceRequest &request, int &next, Appearance &a
         appearance.font = truetype.font;
         appearance.font_name = "/F1";
     } else {
-        truetype.content.clear();
         appearance.font = next++;
         appearance.font_name = "/Helv";
         appearance.objects.push_back(helvetica(appearance.font));

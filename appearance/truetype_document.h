@@ -1,4 +1,4 @@
-// Text with characters beyond Latin-1 drawn with an embedded TrueType font:
+// Text with characters beyond ASCII drawn with an embedded TrueType font:
 // libharu makes a one-page PDF that shows the text, whose page content and
 // font objects the appearance then takes over.
 #pragma once

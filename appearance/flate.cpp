@@ -17,9 +17,13 @@ namespace {
 
 constexpr std::size_t kChunk = 16384;
 
-// zlib takes its input length as uInt; larger inputs are fed in pieces.
-uInt piece_of(std::string_view rest) {
-    return static_cast<uInt>(rest.size() < UINT_MAX ? rest.size() : UINT_MAX);
+// Hands zlib the next piece of rest once it has used up the last one: zlib
+// takes its input length as uInt, so larger inputs are fed in pieces.
+void feed(z_stream &z, std::string_view &rest) {
+    if (z.avail_in != 0 || rest.empty()) return;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(rest.data()));
+    z.avail_in = static_cast<uInt>(rest.size() < UINT_MAX ? rest.size() : UINT_MAX);
+    rest.remove_prefix(z.avail_in);
 }
 
 // A malloc'd copy of text for a C caller, its length in *length.
@@ -50,11 +54,7 @@ std::string deflate_bytes(std::string_view data) {
     std::string_view rest = data;
     int rc = Z_OK;
     do {
-        if (z.avail_in == 0 && !rest.empty()) {
-            z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(rest.data()));
-            z.avail_in = piece_of(rest);
-            rest.remove_prefix(z.avail_in);
-        }
+        feed(z, rest);
         z.next_out = chunk;
         z.avail_out = kChunk;
         rc = deflate(&z, rest.empty() ? Z_FINISH : Z_NO_FLUSH);
@@ -74,11 +74,7 @@ std::optional<std::string> inflate_bytes(std::string_view data) {
     std::string_view rest = data;
     int rc = Z_OK;
     for (;;) {
-        if (z.avail_in == 0 && !rest.empty()) {
-            z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(rest.data()));
-            z.avail_in = piece_of(rest);
-            rest.remove_prefix(z.avail_in);
-        }
+        feed(z, rest);
         z.next_out = chunk;
         z.avail_out = kChunk;
         rc = inflate(&z, Z_NO_FLUSH);

@@ -67,11 +67,6 @@ bool is_png(std::FILE *file) {
            png_sig_cmp(signature, 0, kSignatureBytes) == 0;
 }
 
-bool too_large(const Header &h) {
-    return h.width > qs::kMaxImageSide || h.height > qs::kMaxImageSide ||
-           static_cast<unsigned long long>(h.width) * h.height > qs::kMaxImagePixels;
-}
-
 // Splits interleaved RGB or RGBA rows into the colour plane and the alpha plane.
 bool split_planes(const std::vector<unsigned char> &pixels, int channels, qs::PngImage &image) {
     const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
@@ -113,7 +108,7 @@ bool read_png(const char *path, PngImage &image) {
         report("Error during png_init_io");
         return false;
     }
-    if (too_large(header)) {
+    if (!within_image_limits(header.width, header.height)) {
         report(format("The signature image is too large: %u x %u pixels (at most %u on a side and %llu in all).",
                       header.width, header.height, kMaxImageSide, kMaxImagePixels));
         return false;

@@ -11,6 +11,11 @@ namespace qs {
 constexpr unsigned kMaxImageSide = 10000;
 constexpr unsigned long long kMaxImagePixels = 4000000;
 
+// True when an image of width x height pixels stays within those limits.
+inline bool within_image_limits(unsigned long long width, unsigned long long height) {
+    return width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
+}
+
 struct PngImage {
     int width = 0, height = 0;
     int bits = 8;                     // bits per sample of both planes

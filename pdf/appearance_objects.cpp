@@ -83,8 +83,7 @@ NewObject image_object(int number, const SignatureImageData &image, const char *
 
 bool usable_image(const SignatureImageData &image) {
     if (!image.rgb || image.width <= 0 || image.height <= 0 || image.bits != 8 ||
-        static_cast<unsigned>(image.width) > kMaxImageSide || static_cast<unsigned>(image.height) > kMaxImageSide ||
-        static_cast<unsigned long long>(image.width) * static_cast<unsigned long long>(image.height) > kMaxImagePixels) {
+        !within_image_limits(static_cast<unsigned>(image.width), static_cast<unsigned>(image.height))) {
         report("The signature image must have 8 bits per sample, colour samples and a size of at most " +
                decimal(kMaxImageSide) + " pixels on a side and " + decimal(kMaxImagePixels) + " in all.");
         return false;

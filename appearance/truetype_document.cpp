@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>

@@ -4,11 +4,9 @@
 #include "pdf/signature_update.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <set>
 #include <stdexcept>
 #include <vector>

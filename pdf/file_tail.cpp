@@ -38,8 +38,6 @@ long eof_tail_length(FILE *input, long size) {
     return found;
 }
 
-bool is_pdf_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
-
 // The offset written after the "startxref" keyword at s: the first number
 // after it, whatever blanks and line ends stand between them (as every reader
 // takes it). -1 when the keyword or the number is not there.
@@ -48,10 +46,10 @@ long startxref_value(FILE *input, long s) {
     if (std::fseek(input, s, SEEK_SET) != 0) return -1;
     const std::size_t length = std::fread(text, 1, sizeof text, input);
     const std::size_t keyword = std::strlen("startxref");
-    if (length <= keyword || std::memcmp(text, "startxref", keyword) != 0 || !is_pdf_space(text[keyword]))
+    if (length <= keyword || std::memcmp(text, "startxref", keyword) != 0 || !qs::is_pdf_space(text[keyword]))
         return -1;
     std::size_t at = keyword;
-    while (at < length && is_pdf_space(text[at])) ++at;
+    while (at < length && qs::is_pdf_space(text[at])) ++at;
     long value = -1;
     const auto parsed = std::from_chars(text + at, text + length, value);
     if (parsed.ec != std::errc() || parsed.ptr == text + at) return -1;

@@ -14,6 +14,11 @@ struct FileTail {
 // Reads the tail of input; false with the message reported when it is damaged.
 bool read_file_tail(std::FILE *input, FileTail &tail);
 
+// PDF white space: blank, tab, carriage return, line feed, form feed and NUL.
+inline bool is_pdf_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
+
 // Distance from the end back to the first "%" of the last "%%EOF", the file
 // size when there is none, or -1 when the file cannot be read.
 long find_eof_from_end(std::FILE *input);

@@ -15,6 +15,8 @@
 
 #include <qpdf/InputSource.hh>
 
+#include "pdf/file_tail.h"
+
 namespace qs {
 namespace {
 
@@ -105,10 +107,6 @@ private:
     qpdf_offset_t block_start_ = 0;
     std::size_t block_fill_ = 0;
 };
-
-bool is_pdf_space(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\f' || ch == '\0';
-}
 
 // The offset named by a "startxref" line that ends right before the "%%EOF"
 // at mark, or -1 when the text there is no such line.

@@ -16,6 +16,7 @@
 #include "core/handles.h"
 #include "crypto/revocation_cache.h"
 #include "pdf/file_tail.h"
+#include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
 #include "pdf/input_warnings.h"
 #include "pdf/qpdf_api.h"
@@ -167,13 +168,8 @@ QPDFObjectHandle dss_dictionary(int vri, const ItemNumbers &numbers) {
 
 // The catalog gains /DSS and the extension level of the store; nothing else changes.
 void point_catalog_at(QPDFObjectHandle catalog, int dss) {
-    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
-    adbe.replaceKey("/BaseVersion", QPDFObjectHandle::newName("/1.7"));
-    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(5));
-    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
-    extensions.replaceKey("/ADBE", adbe);
     catalog.replaceKey("/DSS", forward_reference(dss));
-    catalog.replaceKey("/Extensions", extensions);
+    set_adbe_extension(catalog, 5);
 }
 
 QPDFObjectHandle update_trailer(QPDFObjectHandle input_trailer, QPDFObjectHandle catalog, long prev) {

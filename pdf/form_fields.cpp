@@ -129,6 +129,15 @@ std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const s
     return {};
 }
 
+void set_adbe_extension(QPDFObjectHandle catalog, int level) {
+    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
+    adbe.replaceKey("/BaseVersion", name("/1.7"));
+    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(level));
+    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
+    extensions.replaceKey("/ADBE", adbe);
+    catalog.replaceKey("/Extensions", extensions);
+}
+
 void add_widget_to_page(QPDFObjectHandle page, int field) {
     QPDFObjectHandle annots = page.getKey("/Annots");
     if (!annots.isArray()) {

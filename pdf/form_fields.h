@@ -1,5 +1,6 @@
 // The signature field in the document structure: the widget annotation, the
-// interactive form of the catalog, the page's /Annots, and the DocMDP check.
+// interactive form of the catalog, the page's /Annots, the DocMDP check, and
+// the catalog's developer extension.
 #pragma once
 
 #include <string>
@@ -38,6 +39,10 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
 // catalog's interactive form, which add_field_to_catalog has made direct. An
 // indirect /DR or /DR /Font that receives the entry is returned, to be written again.
 std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const std::string &font_name, int font);
+
+// Replaces the catalog's /Extensions with one that holds only /ADBE:
+// /BaseVersion /1.7 and the given /ExtensionLevel.
+void set_adbe_extension(QPDFObjectHandle catalog, int level);
 
 // Appends a reference to field number to the page's /Annots (made direct).
 void add_widget_to_page(QPDFObjectHandle page, int field);

@@ -84,15 +84,6 @@ bool signature_rect(QPDFObjectHandle page, const SigningConfig &config, int corn
     return true;
 }
 
-void add_extensions(QPDFObjectHandle catalog) {
-    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
-    adbe.replaceKey("/BaseVersion", QPDFObjectHandle::newName("/1.7"));
-    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(8));
-    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
-    extensions.replaceKey("/ADBE", adbe);
-    catalog.replaceKey("/Extensions", extensions);
-}
-
 Rewritten rewritten(QPDFObjectHandle object) {
     return Rewritten{object.getObjectID(), object.getGeneration(), serialize(object)};
 }
@@ -263,7 +254,7 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     if (request.visible)
         for (QPDFObjectHandle object : add_font_to_form(root, p.appearance.font_name, p.appearance.font))
             form_objects.push_back(object);
-    if (subfilter == "/ETSI.CAdES.detached") add_extensions(root);
+    if (subfilter == "/ETSI.CAdES.detached") set_adbe_extension(root, 8);
     add_widget_to_page(page, p.widget_number);
     for (QPDFObjectHandle other : other_pages) add_widget_to_page(other, p.widget_number);
     prepare_rewrites(root, form_objects, page, other_pages, p);

@@ -88,12 +88,12 @@ Rewritten rewritten(QPDFObjectHandle object) {
     return Rewritten{object.getObjectID(), object.getGeneration(), serialize(object)};
 }
 
-// The page that carries the widget, the widget's rectangle on it (all zero
-// for an invisible signature) and the page's size. A visible signature on
-// every page also lists the other pages, in page order.
-bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, InputWarnings &warnings,
-                           QPDFObjectHandle &page, int corners[4], PageSize &size,
-                           std::vector<QPDFObjectHandle> &others) {
+// The pages that carry the widget: the chosen page first and, for a visible
+// signature on every page, the other pages in page order. Also the widget's
+// rectangle on the chosen page (all zero for an invisible signature) and that
+// page's size.
+bool choose_signature_pages(QPDF &pdf, const SignatureRequest &request, InputWarnings &warnings,
+                            std::vector<QPDFObjectHandle> &carrying, int corners[4], PageSize &size) {
     const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
     warnings.collect(pdf);
     if (pages.empty()) {
@@ -101,12 +101,13 @@ bool choose_signature_page(QPDF &pdf, const SignatureRequest &request, InputWarn
         return false;
     }
     const PageChoice choice = choose_page(request.page, static_cast<int>(pages.size()));
-    page = pages[static_cast<std::size_t>(choice.page - 1)];
-    if (!signature_rect(page, *request.config, corners, size)) return false;
+    const std::size_t chosen = static_cast<std::size_t>(choice.page - 1);
+    carrying.push_back(pages[chosen]);
+    if (!signature_rect(pages[chosen], *request.config, corners, size)) return false;
     if (!request.visible) std::fill(corners, corners + 4, 0);
     if (request.visible && choice.all_pages)
         for (std::size_t i = 0; i < pages.size(); ++i)
-            if (i != static_cast<std::size_t>(choice.page - 1)) others.push_back(pages[i]);
+            if (i != chosen) carrying.push_back(pages[i]);
     return true;
 }
 
@@ -193,18 +194,17 @@ std::set<QPDFObjGen> rewritten_or_relied_on(const Prepared &p) {
     return objects;
 }
 
-// The catalog, the form objects it only refers to, the page and the other
-// pages that carry the widget, each written once.
+// The catalog, the form objects it only refers to and the pages that carry
+// the widget, each written once.
 void prepare_rewrites(QPDFObjectHandle catalog, const std::vector<QPDFObjectHandle> &form_objects,
-                      QPDFObjectHandle page, const std::vector<QPDFObjectHandle> &others, Prepared &p) {
+                      const std::vector<QPDFObjectHandle> &pages, Prepared &p) {
     std::set<QPDFObjGen> written;
     const auto add = [&](QPDFObjectHandle object) {
         if (written.insert(object.getObjGen()).second) p.rest.push_back(rewritten(object));
     };
     add(catalog);
     for (QPDFObjectHandle object : form_objects) add(object);
-    add(page);
-    for (QPDFObjectHandle other : others) add(other);
+    for (QPDFObjectHandle page : pages) add(page);
 }
 
 bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, InputWarnings &warnings,
@@ -231,11 +231,10 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     p.digits = request.digits;
     int next = first_new_object_number(pdf, trailer);
 
-    QPDFObjectHandle page;
+    std::vector<QPDFObjectHandle> pages;
     int corners[4] = {0, 0, 0, 0};
     PageSize page_size;
-    std::vector<QPDFObjectHandle> other_pages;
-    if (!choose_signature_page(pdf, request, warnings, page, corners, page_size, other_pages)) return false;
+    if (!choose_signature_pages(pdf, request, warnings, pages, corners, page_size)) return false;
 
     prepare_info(trailer, request, appname, moddate, next, p);
     if (request.visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
@@ -244,9 +243,7 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     p.widget_number = next++;
     p.next = next;
     p.signature = prepare_signature(request, appname, subfilter, moddate, root);
-    p.widget_body = prepare_widget(request, p.signature_number, page, corners, p.appearance);
-    std::vector<QPDFObjectHandle> pages = {page};
-    pages.insert(pages.end(), other_pages.begin(), other_pages.end());
+    p.widget_body = prepare_widget(request, p.signature_number, pages.front(), corners, p.appearance);
     add_copied_objects(root, pages, p.relied_on);
 
     std::vector<QPDFObjectHandle> form_objects =
@@ -255,9 +252,8 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
         for (QPDFObjectHandle object : add_font_to_form(root, p.appearance.font_name, p.appearance.font))
             form_objects.push_back(object);
     if (subfilter == "/ETSI.CAdES.detached") set_adbe_extension(root, 8);
-    add_widget_to_page(page, p.widget_number);
-    for (QPDFObjectHandle other : other_pages) add_widget_to_page(other, p.widget_number);
-    prepare_rewrites(root, form_objects, page, other_pages, p);
+    for (QPDFObjectHandle each : pages) add_widget_to_page(each, p.widget_number);
+    prepare_rewrites(root, form_objects, pages, p);
     return true;
 }
 

@@ -116,6 +116,20 @@ int load_certificates(SigningConfig *config, KeyMaterial &keys) {
     return 0;
 }
 
+// The signer's status for a C caller: the outputs cleared and checked, the
+// certificates loaded from the configured store.
+int configured_signer_status(SigningConfig *config, unsigned char **der, long *length, std::string &basic) {
+    if (der) *der = nullptr;
+    if (length) *length = 0;
+    if (!config || !der || !length) {
+        report("Missing configuration or place for the OCSP data.");
+        return -1;
+    }
+    KeyMaterial keys;
+    if (load_certificates(config, keys) < 0) return -1;
+    return signer_ocsp_status(config, keys.cert.get(), keys.chain.get(), basic);
+}
+
 // A malloc'd copy of bytes for a C caller; nothing for no bytes.
 int hand_over(const std::string &bytes, unsigned char **der, long *length) {
     if (bytes.empty()) return 0;
@@ -216,29 +230,18 @@ QS_API void sign_ocsp_request(void) {
 
 QS_API int get_ocsp_data(SigningConfig *config, unsigned char **der, long *length) {
     return qs::guarded([&]() -> int {
-        if (der) *der = nullptr;
-        if (length) *length = 0;
-        if (!config || !der || !length) {
-            qs::report("Missing configuration or place for the OCSP data.");
-            return -1;
-        }
-        qs::KeyMaterial keys;
-        if (qs::load_certificates(config, keys) < 0) return -1;
         std::string basic;
-        if (qs::signer_ocsp_status(config, keys.cert.get(), keys.chain.get(), basic) < 0) return -1;
+        if (qs::configured_signer_status(config, der, length, basic) < 0) return -1;
         return qs::hand_over(basic, der, length);
     });
 }
 
 QS_API int get_revocation_info_archival(SigningConfig *config, unsigned char **der, long *length) {
     return qs::guarded([&]() -> int {
-        unsigned char *basic = nullptr;
-        long basic_length = 0;
-        const int rc = get_ocsp_data(config, &basic, &basic_length);
-        qs::MallocPtr<unsigned char> owned(basic);
-        if (rc < 0 || !basic) return rc;
-        const std::string value = qs::revocation_archival_value(
-            std::string_view(reinterpret_cast<const char *>(basic), static_cast<std::size_t>(basic_length)));
+        std::string basic;
+        if (qs::configured_signer_status(config, der, length, basic) < 0) return -1;
+        if (basic.empty()) return 0;
+        const std::string value = qs::revocation_archival_value(basic);
         if (value.empty()) {
             qs::report("Error building the OCSP revocation info...");
             return -1;

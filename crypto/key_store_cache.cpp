@@ -57,22 +57,7 @@ void drop(Kept &cache) {
     cache.holds = false;
 }
 
-}  // namespace
-
-void store_cache_open() {
-    std::lock_guard<std::mutex> hold(cache_lock());
-    kept().allowed = true;
-}
-
-void store_cache_close() {
-    std::lock_guard<std::mutex> hold(cache_lock());
-    Kept &cache = kept();
-    drop(cache);
-    OPENSSL_cleanse(cache.salt, sizeof cache.salt);
-    cache.salted = false;
-    cache.allowed = false;
-}
-
+// New references to the same key material.
 bool share_keys(const KeyMaterial &from, KeyMaterial &to) {
     KeyMaterial shared;
     if (from.key) {
@@ -87,6 +72,22 @@ bool share_keys(const KeyMaterial &from, KeyMaterial &to) {
     if (!shared.chain) return false;
     to = std::move(shared);
     return true;
+}
+
+}  // namespace
+
+void store_cache_open() {
+    std::lock_guard<std::mutex> hold(cache_lock());
+    kept().allowed = true;
+}
+
+void store_cache_close() {
+    std::lock_guard<std::mutex> hold(cache_lock());
+    Kept &cache = kept();
+    drop(cache);
+    OPENSSL_cleanse(cache.salt, sizeof cache.salt);
+    cache.salted = false;
+    cache.allowed = false;
 }
 
 bool find_kept_store(const std::string &store, const char *password, KeyMaterial &out) {

@@ -33,7 +33,4 @@ bool find_kept_store(const std::string &store, const char *password, KeyMaterial
 // of whatever was kept, when keeping is allowed.
 void keep_store(const std::string &store, const char *password, const KeyMaterial &keys);
 
-// New references to the same key material.
-bool share_keys(const KeyMaterial &from, KeyMaterial &to);
-
 }  // namespace qs

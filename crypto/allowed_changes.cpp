@@ -75,28 +75,32 @@ bool same_standard_font(QPDFObjectHandle was, QPDFObjectHandle now) {
            was.unparseResolved() == now.unparseResolved();
 }
 
-// The /Font dictionary of the form's resources: each earlier entry stays, or
-// names the same standard font again; new entries may be added.
-bool fonts_kept(QPDFObjectHandle before, QPDFObjectHandle after) {
+// A dictionary whose earlier entries each stay, or change in a way
+// still_same(key, was, now) accepts; new entries may be added.
+template <typename StillSame>
+bool entries_kept(QPDFObjectHandle before, QPDFObjectHandle after, StillSame still_same) {
     if (before.isNull()) return after.isNull() || after.isDictionary();
     if (!before.isDictionary() || !after.isDictionary()) return false;
     for (const std::string &key : before.getKeys()) {
         QPDFObjectHandle was = entry(before, key), now = entry(after, key);
-        if (was.unparse() != now.unparse() && !same_standard_font(was, now)) return false;
+        if (was.unparse() != now.unparse() && !still_same(key, was, now)) return false;
     }
     return true;
 }
 
-// The form's resources (/DR): each earlier entry stays, /Font as above; new
-// entries may be added.
+// The /Font dictionary of the form's resources: each earlier entry stays, or
+// names the same standard font again.
+bool fonts_kept(QPDFObjectHandle before, QPDFObjectHandle after) {
+    return entries_kept(before, after, [](const std::string &, QPDFObjectHandle was, QPDFObjectHandle now) {
+        return same_standard_font(was, now);
+    });
+}
+
+// The form's resources (/DR): each earlier entry stays, /Font as above.
 bool resources_kept(QPDFObjectHandle before, QPDFObjectHandle after) {
-    if (before.isNull()) return after.isNull() || after.isDictionary();
-    if (!before.isDictionary() || !after.isDictionary()) return false;
-    for (const std::string &key : before.getKeys()) {
-        QPDFObjectHandle was = entry(before, key), now = entry(after, key);
-        if (was.unparse() != now.unparse() && !(key == "/Font" && fonts_kept(was, now))) return false;
-    }
-    return true;
+    return entries_kept(before, after, [](const std::string &key, QPDFObjectHandle was, QPDFObjectHandle now) {
+        return key == "/Font" && fonts_kept(was, now);
+    });
 }
 
 // An information dictionary that changed only in text entries. A dictionary

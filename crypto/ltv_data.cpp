@@ -90,8 +90,7 @@ bool ask_responder(const LtvContext &context, const std::string &url, const std:
                    Problems &problems) {
     SigningConfig plain{};  // no proxy, no credentials
     const auto *body = reinterpret_cast<const unsigned char *>(request.data());
-    HttpRequest exchange = http_request_of_kind(plain, url, HttpKind::Ocsp, body, request.size());
-    exchange.proxy.clear();
+    const HttpRequest exchange = http_request_of_kind(plain, url, HttpKind::Ocsp, body, request.size());
     ToleratedFailure tolerated;
     if (http_exchange(exchange, context.limits, reply) == 0) return true;
     problems.note(tolerated.take());

@@ -8,6 +8,7 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "crypto/der.h"
 #include "crypto/ocsp_status.h"
 #include "crypto/revocation_cache.h"
 
@@ -26,12 +27,8 @@ bool crl_der(const std::string &bytes, std::string &der) {
     BioPtr text(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     crl.reset(text ? PEM_read_bio_X509_CRL(text.get(), nullptr, nullptr, nullptr) : nullptr);
     ERR_clear_error();
-    unsigned char *encoded = nullptr;
-    const int length = crl ? i2d_X509_CRL(crl.get(), &encoded) : -1;
-    OpensslBufferPtr owned(encoded);
-    if (length <= 0) return false;
-    der.assign(reinterpret_cast<const char *>(encoded), static_cast<std::size_t>(length));
-    return true;
+    der = der_of<X509_CRL, i2d_X509_CRL>(crl.get());
+    return !der.empty();
 }
 
 bool fetch(const std::string &url, const HttpLimits &limits, std::string &der) {

@@ -15,6 +15,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "crypto/crl_fetch.h"
+#include "crypto/der.h"
 #include "crypto/hex.h"
 #include "crypto/ocsp_status.h"
 #include "crypto/revocation_cache.h"
@@ -52,14 +53,6 @@ SignatureSets sets_of(PKCS7 *p7) {
     if (PKCS7_type_is_signedAndEnveloped(p7) && p7->d.signed_and_enveloped)
         return {p7->d.signed_and_enveloped->cert, p7->d.signed_and_enveloped->crl};
     return {};
-}
-
-template <typename T, int (*Encode)(const T *, unsigned char **)>
-std::string der_of(const T *object) {
-    unsigned char *bytes = nullptr;
-    const int length = Encode(object, &bytes);
-    OpensslBufferPtr owned(bytes);
-    return length > 0 ? std::string(reinterpret_cast<char *>(bytes), static_cast<std::size_t>(length)) : std::string();
 }
 
 std::string vri_key_of(std::string_view contents) {

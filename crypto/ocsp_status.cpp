@@ -7,7 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
-#include <quillseal/crypto.h>
+#include "crypto/der.h"
 
 namespace qs {
 namespace {
@@ -88,12 +88,8 @@ bool ocsp_request(X509 *cert, X509 *issuer, std::string &der, OcspCertIdPtr &id)
     OcspCertIdPtr entry(id ? OCSP_CERTID_dup(id.get()) : nullptr);
     if (!request || !entry || !OCSP_request_add0_id(request.get(), entry.get())) return false;
     entry.release();  // the request owns it now
-    unsigned char *bytes = nullptr;
-    const int length = i2d_OCSP_REQUEST(request.get(), &bytes);
-    OpensslBufferPtr owned(bytes);
-    if (length <= 0) return false;
-    der.assign(reinterpret_cast<const char *>(bytes), static_cast<std::size_t>(length));
-    return true;
+    der = der_of<OCSP_REQUEST, i2d_OCSP_REQUEST>(request.get());
+    return !der.empty();
 }
 
 OcspReply judge_reply(std::string_view body, OCSP_CERTID *id) {
@@ -124,11 +120,8 @@ OcspReply judge_reply(std::string_view body, OCSP_CERTID *id) {
     } else if (certificate_status != V_OCSP_CERTSTATUS_GOOD) {
         reply.verdict = OcspVerdict::NotGood;
     } else {
-        unsigned char *bytes = nullptr;
-        const int length = i2d_OCSP_BASICRESP(basic.get(), &bytes);
-        OpensslBufferPtr owned(bytes);
-        if (length <= 0) return reply;
-        reply.basic_der.assign(reinterpret_cast<const char *>(bytes), static_cast<std::size_t>(length));
+        reply.basic_der = der_of<OCSP_BASICRESP, i2d_OCSP_BASICRESP>(basic.get());
+        if (reply.basic_der.empty()) return reply;
         reply.verdict = OcspVerdict::Good;
     }
     return reply;

@@ -17,6 +17,7 @@
 #include "core/input_file.h"
 #include "core/openssl_errors.h"
 #include "core/text.h"
+#include "crypto/der.h"
 #include "crypto/http_exchange.h"
 #include "crypto/object_ids.h"
 #include "crypto/ocsp_status.h"
@@ -88,10 +89,7 @@ std::string primitive(int tag, std::string_view content) {
 }
 
 std::string basic_response_type() {
-    unsigned char *bytes = nullptr;
-    const int length = i2d_ASN1_OBJECT(OBJ_nid2obj(NID_id_pkix_OCSP_basic), &bytes);
-    OpensslBufferPtr owned(bytes);
-    return length > 0 ? std::string(reinterpret_cast<char *>(bytes), static_cast<std::size_t>(length)) : std::string();
+    return der_of<ASN1_OBJECT, i2d_ASN1_OBJECT>(OBJ_nid2obj(NID_id_pkix_OCSP_basic));
 }
 
 // The certificates get_ocsp_data works with: from the PKCS#12 store, or the

@@ -238,6 +238,10 @@ TEST_F(MalformedInput, BrokenCrossReferenceIsRefused) {
          Expect::Refused},
         {"trailer without /Root",
          [&](const TempDir &) { return hand_pdf({kCatalog, kPages, page()}, "/Size 4"); }, Expect::Refused},
+        // Signing it once wrote the catalog as object 0, which no reader opens.
+        {"catalog held in the trailer itself",
+         [&](const TempDir &) { return hand_pdf({"<< >>", kPages, page()}, "/Size 4 /Root " + std::string(kCatalog)); },
+         Expect::Refused},
     });
 }
 

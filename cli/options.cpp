@@ -141,6 +141,10 @@ ParseResult Parser::run() {
             result_.options.command = Command::Verify;
             return finish(ParseOutcome::Usage);
         }
+        if (std::strcmp(only, "timestamp") == 0) {
+            result_.options.command = Command::Timestamp;
+            return finish(ParseOutcome::Usage);
+        }
         if (std::strlen(only) > kValueLimit) {
             result_.detail = "input path";
             return finish(ParseOutcome::ValueTooLong);
@@ -151,6 +155,7 @@ ParseResult Parser::run() {
     ParseResult stop;
     if (!command_word("addltv", Command::AddLtv, stop)) return stop;
     if (!command_word("verify", Command::Verify, stop)) return stop;
+    if (!command_word("timestamp", Command::Timestamp, stop)) return stop;
     while (!at_end()) {
         const int before = pos_;
         if (!one_pass(stop)) return stop;
@@ -212,6 +217,14 @@ std::string usage_text(Command command) {
         t += workers;
         t += missing_z;
         t += "The input file needs to be already signed.\n";
+        break;
+    case Command::Timestamp:
+        t += "quillseal timestamp -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
+        t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-timestamped\" "
+             "appended.\n";
+        t += workers;
+        t += missing_z;
+        t += "The document timestamp comes from the time-stamping authority named by tsaurl in the configuration.\n";
         break;
     case Command::Verify:
         t += "quillseal verify -i input.pdf -z quillseal.conf\n";

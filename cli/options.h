@@ -5,7 +5,7 @@
 
 namespace cli {
 
-enum class Command { Sign, AddLtv, Verify };
+enum class Command { Sign, AddLtv, Verify, Timestamp };
 
 constexpr std::size_t kValueLimit = 255;
 

@@ -71,11 +71,23 @@ int run_java_route(int argc, const char *const argv[]) {
 std::string derived_output(const Options &o) {
     if (!o.output.empty() || o.command == Command::Verify) return o.output;
     const std::string stem = o.input.substr(0, o.input.size() - 4);
-    return stem + (o.command == Command::AddLtv ? "-ltved.pdf" : "-signed.pdf");
+    switch (o.command) {
+        case Command::AddLtv: return stem + "-ltved.pdf";
+        case Command::Timestamp: return stem + "-timestamped.pdf";
+        default: return stem + "-signed.pdf";
+    }
+}
+
+const char *success_text(Command command) {
+    switch (command) {
+        case Command::AddLtv: return "0#Document LTVed: ";
+        case Command::Timestamp: return "0#Document timestamped: ";
+        default: return "0#Document signed: ";
+    }
 }
 
 std::string success_line(Command command, const std::string &input, const std::string &output) {
-    const char *done = command == Command::AddLtv ? "0#Document LTVed: " : "0#Document signed: ";
+    const char *done = success_text(command);
     return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]\n");
 }
 
@@ -94,6 +106,8 @@ int run_single_file(const Options &o, SigningConfig *config) {
     int rc;
     if (o.command == Command::AddLtv) {
         rc = ltv(o.input.c_str(), output.c_str(), o.config.c_str());
+    } else if (o.command == Command::Timestamp) {
+        rc = timestamp_document(o.input.c_str(), output.c_str(), o.config.c_str());
     } else if (o.command == Command::Verify) {
         rc = verify_internal(o.input.c_str(), config);
     } else {
@@ -123,6 +137,7 @@ std::string join_path(const std::string &dir, const char *name) {
 // One document of a directory run, read with its own configuration.
 int sign_one_in_directory(const Options &o, const std::string &in, const std::string &out) {
     if (o.command == Command::AddLtv) return ltv(in.c_str(), out.c_str(), o.config.c_str());
+    if (o.command == Command::Timestamp) return timestamp_document(in.c_str(), out.c_str(), o.config.c_str());
     return sign(in.c_str(), out.c_str(), o.location.c_str(), o.reason.c_str(), o.password.c_str(),
                 o.visible, o.title.c_str(), o.author.c_str(), o.subject.c_str(), o.keywords.c_str(),
                 o.config.c_str(), o.timestamp, o.certify);
@@ -235,10 +250,11 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     if (rc < 0) {
         const std::string why = fetch_message();
         const bool not_opened = why.empty() || why.rfind("Error opening file", 0) == 0;
-        // Verifying needs no configuration at all, and adding LTV data no key
-        // store: a file that was read (for its cache directory) is enough.
-        const bool goes_on = options.command == Command::Verify ||
-                             (options.command == Command::AddLtv && !not_opened);
+        // Verifying needs no configuration at all, and adding LTV data or a
+        // document timestamp no key store: a file that was read (for its
+        // cache directory or its authority) is enough.
+        const bool storeless = options.command == Command::AddLtv || options.command == Command::Timestamp;
+        const bool goes_on = options.command == Command::Verify || (storeless && !not_opened);
         if (!goes_on) {
             // A file that was read but is incomplete or unusable is named by the
             // library's own message; "not found" would send the user looking for it.

@@ -9,7 +9,8 @@ extern "C" {
 
 QS_API int validate_sub_filter(char *subfilter) {
     if (!subfilter) return 0;
-    static const char *const known[] = {"/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1"};
+    static const char *const known[] = {"/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1",
+                                         "/ETSI.CAdES.detached"};
     const char *chosen = "/adbe.pkcs7.detached";
     // Compared without the slash that the stored form carries.
     for (const char *name : known)

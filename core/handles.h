@@ -11,6 +11,7 @@
 #include <json-c/json.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/ess.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
 #include <openssl/pkcs12.h>
@@ -57,6 +58,7 @@ inline void free_c_buffer(void *p) { std::free(p); }
 inline void free_openssl_buffer(unsigned char *p) { OPENSSL_free(p); }
 inline void free_openssl_text(char *p) { OPENSSL_free(p); }
 inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
+inline void free_attribute_stack_shallow(STACK_OF(X509_ATTRIBUTE) *s) { sk_X509_ATTRIBUTE_free(s); }
 inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -97,12 +99,15 @@ using OcspCertIdPtr = CHandle<OCSP_CERTID, OCSP_CERTID_free>;
 using TsReqPtr = CHandle<TS_REQ, TS_REQ_free>;
 using TsRespPtr = CHandle<TS_RESP, TS_RESP_free>;
 using TsMsgImprintPtr = CHandle<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
+using TsTstInfoPtr = CHandle<TS_TST_INFO, TS_TST_INFO_free>;
 using TsVerifyCtxPtr = CHandle<TS_VERIFY_CTX, TS_VERIFY_CTX_free>;
 using X509AlgorPtr = CHandle<X509_ALGOR, X509_ALGOR_free>;
 using X509CrlPtr = CHandle<X509_CRL, X509_CRL_free>;
 using AuthorityInfoAccessPtr = CHandle<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>;
 using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
+using X509AttributeStackViewPtr = CHandle<STACK_OF(X509_ATTRIBUTE), free_attribute_stack_shallow>;
+using EssSigningCertV2Ptr = CHandle<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free>;
 using X509InfoStackPtr = CHandle<STACK_OF(X509_INFO), free_x509_info_stack>;
 using EngineFunctionalPtr = CHandle<ENGINE, finish_engine>;
 using EngineStructuralPtr = CHandle<ENGINE, free_engine>;

@@ -11,6 +11,7 @@
 #include "core/handles.h"
 #include "core/input_file.h"
 #include "core/output_path.h"
+#include "core/storeless_config.h"
 #include "core/text.h"
 #include "crypto/http_exchange.h"
 #include "crypto/ltv_data.h"
@@ -18,20 +19,6 @@
 #include "pdf/dss_update.h"
 
 namespace {
-
-using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
-
-// Adding LTV data needs no key store, so a configuration that cannot be read,
-// or is incomplete for signing, is no failure: its message is dropped and
-// the defaults hold.
-ConfigPtr read_ltv_config(const char *configuration) {
-    SigningConfig *raw = nullptr;
-    if (read_config(configuration ? configuration : "", &raw) < 0) {
-        char dropped[qs::kTextField];
-        handle_error_message(dropped, 0);
-    }
-    return ConfigPtr(raw, &free_config);
-}
 
 // Reported with the system error kept, so that the front end shows this
 // failure and not the text of an earlier one.
@@ -74,11 +61,9 @@ QS_API int ltv(const char *input, const char *output, const char *configuration)
             qs::report("Missing input path or output path.");
             return -1;
         }
-        ConfigPtr config = read_ltv_config(configuration);
-        if (!config) {
-            qs::report("Out of memory for the configuration.");
-            return -1;
-        }
+        // Adding LTV data needs no key store.
+        qs::ConfigPtr config = qs::read_storeless_config(configuration);
+        if (!config) return -1;
         qs::LtvContext context;
         context.cachedir = qs::cache_directory(config->cachedir);
         context.log = config.get();

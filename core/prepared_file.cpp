@@ -10,6 +10,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "core/version.h"
+#include "pdf/signature_update.h"
 
 namespace qs {
 namespace {
@@ -86,6 +87,20 @@ int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *outp
     where.N = N;
     where.b = where.a + N + 2;
     return copy_and_append(input, output, update.get(), length);
+}
+
+int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where) {
+    SignatureRequest request;
+    request.config = config;
+    request.digits = N;
+    request.document_timestamp = true;
+    SignatureUpdate update;
+    if (!build_signature_update(input, request, update)) return -1;
+    where.a = update.a;
+    where.c = update.c;
+    where.N = N;
+    where.b = where.a + N + 2;
+    return copy_and_append(input, output, update.text.data(), static_cast<long>(update.text.size()));
 }
 
 }  // namespace qs

@@ -39,4 +39,8 @@ int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *outp
                         const DocumentTexts &texts, const SignerNames &signer, int visible,
                         int certify, int N, Placeholder &where);
 
+// The same for a document timestamp: an invisible /DocTimeStamp field whose
+// placeholder holds N digits.
+int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where);
+
 }  // namespace qs

@@ -15,6 +15,7 @@
 #include "core/prepared_file.h"
 #include "core/text.h"
 #include "crypto/byte_range.h"
+#include "crypto/cms_signer.h"
 #include "crypto/key_store.h"
 
 namespace {
@@ -45,6 +46,7 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
                 int certify, SigningConfig *config) {
     if (qs::rewind_files(input, output) < 0) return -1;
     qs::settle_page_and_appname(config);
+    if (qs::check_signature_layout(*config) < 0) return -1;
 
     int N = 0;
     if (calculate_byte_range(config, timestamp, &N) < 0) return -1;

@@ -19,6 +19,7 @@
 #include "core/prepared_file.h"
 #include "core/text.h"
 #include "crypto/byte_range.h"
+#include "crypto/cms_signer.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
 
@@ -44,6 +45,9 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
     if (qs::rewind_files(input, output) < 0) return -1;
     if (prepare_only) qs::copy_field(config->subfilter, kDetached);
     qs::settle_page_and_appname(config);
+    // A PAdES signature made elsewhere must still be made with SHA-2: the
+    // digest handed out is already of that algorithm.
+    if (!prepare_only && qs::is_pades_subfilter(*config) && qs::check_signature_layout(*config) < 0) return -1;
 
     int N = 0;
     if (calculate_byte_range(config, timestamp, &N) < 0) return -1;

@@ -41,18 +41,6 @@ long size_of(const char *path) {
     return file ? file_length(file.get()) : -1;
 }
 
-// extrarange read as a decimal number the way atoi does; out-of-range values
-// are refused rather than overflowing the estimate.
-bool read_extra(const char *text, long &extra) {
-    errno = 0;
-    extra = std::strtol(text, nullptr, 10);
-    if (errno == ERANGE || extra > kLargestExtra || extra < -kLargestExtra) {
-        report(format("The extrarange value %s is out of range.", shown(text).c_str()));
-        return false;
-    }
-    return true;
-}
-
 bool read_exact(std::FILE *file, long offset, unsigned char *into, long length) {
     if (length == 0) return true;
     if (std::fseek(file, offset, SEEK_SET) != 0) return false;
@@ -65,6 +53,16 @@ int byte_at(std::FILE *file, long offset) {
 }
 
 }  // namespace
+
+bool parse_extrarange(const char *text, long &extra) {
+    errno = 0;
+    extra = std::strtol(text, nullptr, 10);
+    if (errno == ERANGE || extra > kLargestExtra || extra < -kLargestExtra) {
+        report(format("The extrarange value %s is out of range.", shown(text).c_str()));
+        return false;
+    }
+    return true;
+}
 
 int check_placeholder(std::FILE *file, long a, long b, long c) {
     if (a < 0 || b < a + 2 || c < 0 || file_length(file) != b + c || byte_at(file, a) != '<' ||
@@ -116,7 +114,7 @@ QS_API int calculate_byte_range(SigningConfig *config, int timestamp, int *N) {
             return -1;
         }
         long extra = 0;
-        if (!qs::read_extra(config->extrarange, extra)) return -1;
+        if (!qs::parse_extrarange(config->extrarange, extra)) return -1;
         long size = extra + qs::kBaseDigits;
         if (std::strcmp(config->usinggui, "true") != 0) {
             if (std::strcmp(config->certstore, qs::kPkcs11Device) == 0) {

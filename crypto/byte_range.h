@@ -10,6 +10,10 @@
 
 namespace qs {
 
+// extrarange read as a decimal number the way atoi does; out-of-range values
+// are refused (reported) rather than overflowing an estimate.
+bool parse_extrarange(const char *text, long &extra);
+
 // Hashes the signed ranges of output, signs the digest and writes the hex
 // text into the placeholder. keys: the signer's material already loaded for
 // this document, or null to load it from the configured store.

@@ -14,6 +14,7 @@
 #include "core/handles.h"
 #include "core/openssl_errors.h"
 #include "core/text.h"
+#include "crypto/cades_signer.h"
 #include "crypto/cms_signer.h"
 #include "crypto/hex.h"
 #include "crypto/key_store.h"
@@ -29,14 +30,21 @@ constexpr const char *kDetachedFilter = "/adbe.pkcs7.detached";
 constexpr const char *kCadesFilter = "/ETSI.CAdES.detached";
 constexpr const char *kRsaFilter = "/adbe.x509.rsa.sha1";
 
-enum class Layout { Encapsulated, Detached, Refused };
+enum class Layout { Encapsulated, Detached, Cades, Refused };
+
+// A PAdES baseline signature is made with SHA-2 only.
+bool cades_hash(const std::string &hash) { return hash == "SHA256" || hash == "SHA384" || hash == "SHA512"; }
 
 Layout choose_layout(const SigningConfig &config) {
     const std::string hash = config.hashalgo, filter = config.subfilter;
     if (hash == "SHA1" && filter == kSha1Filter) return Layout::Encapsulated;
-    if (filter == kDetachedFilter || filter == kCadesFilter) return Layout::Detached;
-    // The slot holds 255 characters, as the 256-byte message buffer did.
-    if (filter == kSha1Filter)
+    if (filter == kDetachedFilter) return Layout::Detached;
+    if (filter == kCadesFilter && cades_hash(hash)) return Layout::Cades;
+    if (filter == kCadesFilter)
+        report(format("The subfilter %s requires hash algorithm SHA256, SHA384 or SHA512! The hash algorithm "
+                      "configured is %s...",
+                      kCadesFilter, config.hashalgo));
+    else if (filter == kSha1Filter)
         report(format("The subfilter %s requires hash algorithm SHA1! The hash algorithm configured is %s...",
                       kSha1Filter, config.hashalgo));
     else if (filter == kRsaFilter)
@@ -121,6 +129,7 @@ int build_signature(SigningConfig *config, const unsigned char *digest, int leng
     switch (choose_layout(*config)) {
         case Layout::Encapsulated: cms = encapsulated(keys, data.get()); break;
         case Layout::Detached: cms = detached(config, keys, digest, length); break;
+        case Layout::Cades: cms = cades_detached(keys, detached_digest(config->hashalgo), digest, length); break;
         case Layout::Refused: return -1;
     }
     if (!cms) return -1;
@@ -129,6 +138,12 @@ int build_signature(SigningConfig *config, const unsigned char *digest, int leng
 }
 
 }  // namespace
+
+int check_signature_layout(const SigningConfig &config) {
+    return choose_layout(config) == Layout::Refused ? -1 : 0;
+}
+
+bool is_pades_subfilter(const SigningConfig &config) { return std::strcmp(config.subfilter, kCadesFilter) == 0; }
 
 int sign_digest(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
                 KeyMaterial *keys, char **signature) {

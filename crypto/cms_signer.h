@@ -7,6 +7,14 @@
 
 namespace qs {
 
+// Whether the configured sub-filter can be made with the configured hash
+// algorithm; -1, reported, when it cannot. Checked before a document is
+// prepared, so that nothing is written for a signature that cannot be made.
+int check_signature_layout(const SigningConfig &config);
+
+// Whether the configured sub-filter is that of a PAdES baseline signature.
+bool is_pades_subfilter(const SigningConfig &config);
+
 // Signs digest with keys the caller already loaded for this document, or,
 // when keys is null, with the key material loaded afresh from the configured
 // store (and released before returning). On success *signature is a new

@@ -1,7 +1,9 @@
-// Long-term-validation data of one signature: for each certificate it carries
-// that is not self-signed, its OCSP response and its CRL, then the
-// certificate itself. CRLs carried in the signature take the place of the
-// fetched ones.
+// Long-term-validation data of one signature: for each certificate a
+// validator needs that is not self-signed, its OCSP response and its CRL,
+// then the certificate itself. Those certificates are the signature's own,
+// those of the timestamp tokens it carries (the authority's chain), and those
+// that the OCSP responses carry for their responders. CRLs carried in the
+// signature take the place of the fetched ones.
 #include "crypto/ltv_data.h"
 
 #include <stdexcept>
@@ -90,11 +92,51 @@ bool ask_responder(const LtvContext &context, const std::string &url, const std:
     return false;
 }
 
-// The complete OCSP response for the certificate at index of certs, from the
-// cache or its responder; false (with the problem noted) when there is none.
-bool ocsp_response(const LtvContext &context, STACK_OF(X509) *certs, int index, const std::string &key,
+// How much a certificate's validation data is needed.
+enum class Need {
+    Required,  // the signer's chain: without an OCSP response or a CRL the signature fails
+    IfNamed,   // a timestamp authority's chain: required where the certificate names a source
+    Tolerated  // a responder's certificate: gathered where it can be, stored in any case
+};
+
+// The certificates of one signature's validation data, in the order they are
+// gathered, with every certificate known to it for finding issuers.
+class CertificateQueue {
+public:
+    CertificateQueue() : pool_(sk_X509_new_null()) {}
+    // Queues cert unless it is self-signed or queued already; the pool keeps a reference.
+    void add(X509 *cert, Need need) {
+        if (!cert || !pool_) return;
+        for (int i = 0; i < sk_X509_num(pool_.get()); ++i)
+            if (X509_cmp(sk_X509_value(pool_.get(), i), cert) == 0) return;
+        if (X509_up_ref(cert) != 1) return;
+        if (!sk_X509_push(pool_.get(), cert)) {
+            X509_free(cert);
+            return;
+        }
+        if (!is_self_signed(cert)) queue_.push_back({cert, need});
+    }
+    void add_all(const STACK_OF(X509) *certs, Need need) {
+        for (int i = 0; i < sk_X509_num(certs); ++i) add(sk_X509_value(certs, i), need);
+    }
+    bool next(X509 *&cert, Need &need) {
+        if (done_ >= queue_.size()) return false;
+        cert = queue_[done_].first;
+        need = queue_[done_++].second;
+        return true;
+    }
+    STACK_OF(X509) *pool() const { return pool_.get(); }
+
+private:
+    X509StackPtr pool_;
+    std::vector<std::pair<X509 *, Need>> queue_;
+    std::size_t done_ = 0;
+};
+
+// The complete OCSP response for cert, from the cache or its responder;
+// false (with the problem noted) when there is none.
+bool ocsp_response(const LtvContext &context, X509 *cert, STACK_OF(X509) *pool, const std::string &key,
                    Problems &problems, std::string &der) {
-    X509 *cert = sk_X509_value(certs, index);
     if (cached_response(context, cert, key, der)) return true;
     std::string url;
     switch (ocsp_url(cert, url)) {
@@ -102,9 +144,7 @@ bool ocsp_response(const LtvContext &context, STACK_OF(X509) *certs, int index, 
         case UrlLookup::NoOcspEntry: return false;
         default: problems.note("Unable to retrieve OCSP URL...."); return false;
     }
-    // The issuer is most often the certificate next to it.
-    const int neighbour = index + 1 < sk_X509_num(certs) ? index + 1 : index - 1;
-    X509 *issuer = find_issuer(cert, certs, neighbour);
+    X509 *issuer = find_issuer(cert, pool);
     std::string request;
     OcspCertIdPtr id;
     if (!issuer || !ocsp_request(cert, issuer, request, id)) {
@@ -127,14 +167,30 @@ bool ocsp_response(const LtvContext &context, STACK_OF(X509) *certs, int index, 
     return true;
 }
 
+// The certificates a complete OCSP response carries for its responder.
+void queue_responder_certificates(const std::string &response_der, CertificateQueue &queue) {
+    const unsigned char *cursor = reinterpret_cast<const unsigned char *>(response_der.data());
+    OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &cursor, static_cast<long>(response_der.size())));
+    OcspBasicPtr basic(response ? OCSP_response_get1_basic(response.get()) : nullptr);
+    ERR_clear_error();
+    if (basic) queue.add_all(OCSP_resp_get0_certs(basic.get()), Need::Tolerated);
+}
+
+// A responder certificate that its issuer exempts from checks needs no data of its own.
+bool exempt_from_checks(X509 *cert) { return X509_get_ext_by_NID(cert, NID_id_pkix_OCSP_noCheck, -1) >= 0; }
+
 // OCSP response, CRL and the certificate itself, for one certificate.
-bool collect_certificate(const LtvContext &context, STACK_OF(X509) *certs, int index, Problems &problems,
-                         LtvSignatureData &data) {
-    X509 *cert = sk_X509_value(certs, index);
+bool collect_certificate(const LtvContext &context, X509 *cert, Need need, CertificateQueue &queue,
+                         Problems &problems, LtvSignatureData &data) {
     const std::string key = serial_key(cert);
+    data.certs.push_back({key, der_of<X509, i2d_X509>(cert)});
+    if (need == Need::Tolerated && exempt_from_checks(cert)) return true;
     std::string response;
-    const bool has_response = ocsp_response(context, certs, index, key, problems, response);
-    if (has_response) data.ocsps.push_back({key, std::move(response)});
+    const bool has_response = ocsp_response(context, cert, queue.pool(), key, problems, response);
+    if (has_response) {
+        queue_responder_certificates(response, queue);
+        data.ocsps.push_back({key, std::move(response)});
+    }
 
     std::string url;
     const CrlPoint point = crl_url(cert, url);
@@ -142,17 +198,41 @@ bool collect_certificate(const LtvContext &context, STACK_OF(X509) *certs, int i
     if (point == CrlPoint::NoHttp)
         problems.note(format("Unable to retrieve CRL URL.... [only LDAP is named: %s]", shown(url).c_str()));
     if (!has_response && point != CrlPoint::Found) {
+        std::string ignored;
+        const bool names_no_source = ocsp_url(cert, ignored) != UrlLookup::Found && point == CrlPoint::Missing;
+        if (need == Need::Tolerated || (need == Need::IfNamed && names_no_source)) return true;
         problems.report_first();
         report("Failed to retrieve OCSP status and CRL file...");
         return false;
     }
     if (point == CrlPoint::Found) {
         std::string crl;
-        if (!crl_of(url, context.cachedir, context.limits, crl)) return false;
-        data.crls.push_back({crl_cache_key(url), std::move(crl)});
+        bool fetched;
+        if (need == Need::Tolerated) {
+            ToleratedFailure tolerated;
+            fetched = crl_of(url, context.cachedir, context.limits, crl);
+            problems.note(tolerated.take());
+        } else {
+            fetched = crl_of(url, context.cachedir, context.limits, crl);
+        }
+        if (fetched) data.crls.push_back({crl_cache_key(url), std::move(crl)});
+        if (!fetched && need != Need::Tolerated) return false;
     }
-    data.certs.push_back({key, der_of<X509, i2d_X509>(cert)});
     return true;
+}
+
+// The certificates of the timestamp tokens that the signers of p7 carry as
+// their unsigned signature-time-stamp-token attribute.
+void queue_token_certificates(PKCS7 *p7, CertificateQueue &queue) {
+    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7);
+    for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
+        ASN1_TYPE *value = PKCS7_get_attribute(sk_PKCS7_SIGNER_INFO_value(signers, i), NID_id_smime_aa_timeStampToken);
+        if (!value || value->type != V_ASN1_SEQUENCE) continue;
+        const unsigned char *cursor = value->value.sequence->data;
+        Pkcs7Ptr token(d2i_PKCS7(nullptr, &cursor, value->value.sequence->length));
+        if (token) queue.add_all(sets_of(token.get()).certs, Need::IfNamed);
+    }
+    ERR_clear_error();
 }
 
 }  // namespace
@@ -169,10 +249,17 @@ bool collect_ltv_data(std::string_view contents, const LtvContext &context, LtvS
     }
     const SignatureSets sets = sets_of(p7.get());
     Problems problems(context.log);
-    for (int i = 0; i < sk_X509_num(sets.certs); ++i) {
-        if (is_self_signed(sk_X509_value(sets.certs, i))) continue;
-        if (!collect_certificate(context, sets.certs, i, problems, data)) return false;
-    }
+    CertificateQueue queue;
+    // A document timestamp's own certificates are an authority's chain.
+    const bool document_timestamp = OBJ_obj2nid(p7->type) == NID_pkcs7_signed && p7->d.sign &&
+                                     p7->d.sign->contents &&
+                                     OBJ_obj2nid(p7->d.sign->contents->type) == NID_id_smime_ct_TSTInfo;
+    queue.add_all(sets.certs, document_timestamp ? Need::IfNamed : Need::Required);
+    queue_token_certificates(p7.get(), queue);
+    X509 *cert = nullptr;
+    Need need = Need::Required;
+    while (queue.next(cert, need))
+        if (!collect_certificate(context, cert, need, queue, problems, data)) return false;
     // CRLs the signature carries replace the fetched ones.
     if (sk_X509_CRL_num(sets.crls) > 0) {
         data.crls.clear();

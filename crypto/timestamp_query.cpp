@@ -26,23 +26,32 @@ bool digest_from_hex(const char *hex, const EVP_MD *md, std::vector<unsigned cha
     return true;
 }
 
-TsReqPtr timestamp_query(const char *digest_hex) {
-    const EVP_MD *md = EVP_get_digestbyname("sha1");
+TsReqPtr timestamp_query(const EVP_MD *md, const std::vector<unsigned char> &digest) {
     TsReqPtr query(TS_REQ_new());
     TsMsgImprintPtr imprint(TS_MSG_IMPRINT_new());
     X509AlgorPtr algorithm(X509_ALGOR_new());
-    std::vector<unsigned char> digest;
     const bool built =
         md && query && imprint && algorithm && TS_REQ_set_version(query.get(), 1) == 1 &&
         X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(EVP_MD_get_type(md)), V_ASN1_NULL, nullptr) == 1 &&
-        TS_MSG_IMPRINT_set_algo(imprint.get(), algorithm.get()) == 1 && digest_from_hex(digest_hex, md, digest) &&
-        TS_MSG_IMPRINT_set_msg(imprint.get(), digest.data(), static_cast<int>(digest.size())) == 1 &&
+        TS_MSG_IMPRINT_set_algo(imprint.get(), algorithm.get()) == 1 &&
+        TS_MSG_IMPRINT_set_msg(imprint.get(), const_cast<unsigned char *>(digest.data()),
+                               static_cast<int>(digest.size())) == 1 &&
         TS_REQ_set_msg_imprint(query.get(), imprint.get()) == 1 && TS_REQ_set_cert_req(query.get(), 1) == 1;
     if (!built) {
         if (bio_err) BIO_printf(bio_err, "could not create query\n");
         return nullptr;
     }
     return query;
+}
+
+TsReqPtr timestamp_query(const char *digest_hex) {
+    const EVP_MD *md = EVP_get_digestbyname("sha1");
+    std::vector<unsigned char> digest;
+    if (!digest_from_hex(digest_hex, md, digest)) {
+        if (bio_err) BIO_printf(bio_err, "could not create query\n");
+        return nullptr;
+    }
+    return timestamp_query(md, digest);
 }
 
 }  // namespace qs

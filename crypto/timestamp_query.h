@@ -20,4 +20,7 @@ bool digest_from_hex(const char *hex, const EVP_MD *md, std::vector<unsigned cha
 // it cannot be built.
 TsReqPtr timestamp_query(const char *digest_hex);
 
+// The same query for digest bytes made with md.
+TsReqPtr timestamp_query(const EVP_MD *md, const std::vector<unsigned char> &digest);
+
 }  // namespace qs

@@ -1,10 +1,13 @@
-// The timestamp step of a signature: the SHA-1 of the first SignerInfo's
-// signature value is sent to the time-stamping authority, and the token of a
-// granted reply becomes the SignerInfo's unsigned timeStampToken attribute.
+// Timestamp tokens from the configured time-stamping authority: the query for
+// a digest, the exchange and the acceptance of the reply. A signature's token
+// is requested over its signature value, hashed with the signature's own
+// digest algorithm (SHA-256 where that is SHA-1), and becomes the SignerInfo's
+// unsigned signature-time-stamp-token attribute.
 #include "crypto/timestamp_token.h"
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/sha.h>
@@ -15,6 +18,7 @@
 #include "core/guard.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "crypto/der.h"
 #include "crypto/hex.h"
 #include "crypto/http_exchange.h"
 #include "crypto/object_ids.h"
@@ -27,14 +31,28 @@ std::string tsa_url(const SigningConfig &config) {
     return std::string(config.tsaurl, strnlen(config.tsaurl, sizeof config.tsaurl));
 }
 
-// The 40 lowercase hex digits of the SHA-1 of the signature value.
-bool signature_digest(CMS_SignerInfo *signer, std::string &hex) {
+// The digest a signature's imprint is made with: the SignerInfo's own, but
+// never SHA-1, whose collisions would let one token stand for another value.
+const EVP_MD *imprint_digest(CMS_SignerInfo *signer) {
+    X509_ALGOR *algorithm = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &algorithm, nullptr);
+    const ASN1_OBJECT *oid = nullptr;
+    if (algorithm) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+    const int nid = oid ? OBJ_obj2nid(oid) : NID_undef;
+    const EVP_MD *md = nid == NID_undef ? nullptr : EVP_get_digestbynid(nid);
+    if (!md || EVP_MD_get_type(md) == NID_sha1) return EVP_sha256();
+    return md;
+}
+
+// The digest of the first SignerInfo's signature value under md.
+bool signature_digest(CMS_SignerInfo *signer, const EVP_MD *md, std::vector<unsigned char> &digest) {
     const ASN1_OCTET_STRING *value = CMS_SignerInfo_get0_signature(signer);
-    unsigned char digest[SHA_DIGEST_LENGTH];
+    unsigned int length = 0;
+    digest.resize(EVP_MAX_MD_SIZE);
     if (!value || EVP_Digest(ASN1_STRING_get0_data(value), static_cast<std::size_t>(ASN1_STRING_length(value)),
-                             digest, nullptr, EVP_sha1(), nullptr) != 1)
+                             digest.data(), &length, md, nullptr) != 1)
         return false;
-    hex = lower_hex(digest, sizeof digest);
+    digest.resize(length);
     return true;
 }
 
@@ -57,20 +75,14 @@ bool answers_query(TS_REQ *query, TS_RESP *response) {
     return TS_RESP_verify_response(check.get(), response) == 1;
 }
 
-bool add_token(CMS_SignerInfo *signer, TS_RESP *response) {
-    PKCS7 *token = TS_RESP_get_token(response);
-    unsigned char *der = nullptr;
-    const int length = token ? i2d_PKCS7(token, &der) : -1;
-    OpensslBufferPtr owned(der);
-    return length > 0 && CMS_unsigned_add1_attr_by_NID(signer, oid_nid(kTimeStampToken), V_ASN1_SEQUENCE, der,
-                                                       length) == 1;
-}
+std::string token_der(TS_RESP *response) { return der_of<PKCS7, i2d_PKCS7>(TS_RESP_get_token(response)); }
 
-// Query, exchange and acceptance of the reply; the token is added to signer.
-int stamp(SigningConfig *config, CMS_SignerInfo *signer) {
-    std::string digest_hex;
-    TsReqPtr query;
-    if (signature_digest(signer, digest_hex)) query = timestamp_query(digest_hex.c_str());
+}  // namespace
+
+int fetch_timestamp_token(SigningConfig *config, const EVP_MD *md, const std::vector<unsigned char> &digest,
+                          std::string &token) {
+    token.clear();
+    TsReqPtr query = timestamp_query(md, digest);
     unsigned char *der = nullptr;
     const int length = query ? i2d_TS_REQ(query.get(), &der) : -1;
     OpensslBufferPtr owned(der);
@@ -102,11 +114,32 @@ int stamp(SigningConfig *config, CMS_SignerInfo *signer) {
         report(format("The TSA reply does not answer the timestamp query [URL: %s]", shown_url(url).c_str()));
         return -1;
     }
-    if (!add_token(signer, response.get())) {
+    token = token_der(response.get());
+    if (token.empty()) {
         report("Error adding the timestamp token to the signature...");
         return -1;
     }
     handle_debug_message(config, format("Timestamp granted by %s", shown_url(url).c_str()).c_str());
+    return 0;
+}
+
+namespace {
+
+// The token over signer's signature value becomes its unsigned attribute.
+int stamp(SigningConfig *config, CMS_SignerInfo *signer) {
+    const EVP_MD *md = imprint_digest(signer);
+    std::vector<unsigned char> digest;
+    if (!signature_digest(signer, md, digest)) {
+        report("Error creating the timestamp query...");
+        return -1;
+    }
+    std::string token;
+    if (fetch_timestamp_token(config, md, digest, token) < 0) return -1;
+    if (CMS_unsigned_add1_attr_by_NID(signer, oid_nid(kTimeStampToken), V_ASN1_SEQUENCE, token.data(),
+                                      static_cast<int>(token.size())) != 1) {
+        report("Error adding the timestamp token to the signature...");
+        return -1;
+    }
     return 0;
 }
 

@@ -35,6 +35,7 @@
 #include "crypto/revision_changes.h"
 #include "crypto/signature_lookup.h"
 #include "crypto/signed_ranges.h"
+#include "crypto/timestamp_check.h"
 
 namespace qs {
 namespace {
@@ -236,7 +237,12 @@ int verify_signed_file(std::FILE *file) {
     if (read_signature_bytes(file, a, b, der) < 0) return -1;
     CmsPtr cms = decode_cms(der);
     if (!cms) return -1;
-    if (verify_cms(cms.get(), file, a, b, c) < 0) return -1;
+    // A document timestamp's contents are the timestamp token itself.
+    if (is_timestamp_token(cms.get())) {
+        if (verify_document_timestamp(cms.get(), file, a, b, c) < 0) return -1;
+    } else if (verify_cms(cms.get(), file, a, b, c) < 0) {
+        return -1;
+    }
     if (b + c < size && check_later_revisions(file, b + c, size) < 0) return -1;
     std::string name;
     if (signer_display_name(cms.get(), name)) report(name);

@@ -129,6 +129,32 @@ JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_signEnd(JNIEnv *
     });
 }
 
+JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_addLtv(JNIEnv *env, jclass, jstring input,
+                                                                      jstring output, jstring configuration) {
+    return answer(env, [&]() -> jstring {
+        const Arguments texts(env, {{input, "input"}, {output, "output"}, {configuration, "configuration"}});
+        if (!texts.obtained()) return nullptr;
+        if (const char *missing = texts.first_null()) return refuse_null(env, missing);
+        pdfsigning_init();
+        const Outcome outcome = run_library_call([&] { return ltv(texts[0], texts[1], texts[2]); });
+        pdfsigning_shutdown();
+        return reply(env, outcome, "Document LTVed");
+    });
+}
+
+JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_timestamp(JNIEnv *env, jclass, jstring input,
+                                                                         jstring output, jstring configuration) {
+    return answer(env, [&]() -> jstring {
+        const Arguments texts(env, {{input, "input"}, {output, "output"}, {configuration, "configuration"}});
+        if (!texts.obtained()) return nullptr;
+        if (const char *missing = texts.first_null()) return refuse_null(env, missing);
+        pdfsigning_init();
+        const Outcome outcome = run_library_call([&] { return timestamp_document(texts[0], texts[1], texts[2]); });
+        pdfsigning_shutdown();
+        return reply(env, outcome, "Document timestamped");
+    });
+}
+
 JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_getMetadata(JNIEnv *env, jclass, jstring path,
                                                                            jstring password) {
     return answer(env, [&]() -> jstring {

@@ -1,5 +1,8 @@
 // The DSS incremental update: the validation data of every signature of the
 // document, stored once per distinct item, and the catalog that points at it.
+// A store the document already has is extended, never replaced: its items,
+// its /VRI entries and any other entries stay, and an item gathered again is
+// not stored twice.
 #include "pdf/dss_update.h"
 
 #include <algorithm>
@@ -57,9 +60,22 @@ struct SecurityStore {
     std::vector<SignatureEntry> signatures;
 };
 
-// The object numbers the items of each store were written under.
-struct ItemNumbers {
-    std::vector<int> certs, crls, ocsps;
+// The references the items of each store are stored under, earlier or new.
+struct ItemReferences {
+    std::vector<QPDFObjectHandle> certs, crls, ocsps;
+};
+
+// One kind of item of the store the document already has: the references it
+// holds, in its order, and the bytes of those that are streams.
+struct EarlierItems {
+    std::vector<QPDFObjectHandle> references;
+    std::vector<std::string> bytes;  // empty for a reference that is no stream
+};
+
+struct EarlierStore {
+    QPDFObjectHandle dss;  // the earlier /DSS dictionary, or null
+    EarlierItems certs, crls, ocsps;
+    QPDFObjectHandle vri;  // the earlier /VRI dictionary, or null
 };
 
 void enter(ItemStore &store, const std::vector<LtvItem> &items, std::vector<int> &indices) {
@@ -116,57 +132,135 @@ bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<Q
     return true;
 }
 
-std::vector<int> write_items(UpdateWriter &writer, const ItemStore &store) {
-    std::vector<int> numbers;
-    for (const LtvItem &item : store.items()) {
-        QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
-        dictionary.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-        numbers.push_back(writer.allocate());
-        writer.add(new_stream(numbers.back(), dictionary, deflate_bytes(item.der)));
+EarlierItems earlier_items(QPDFObjectHandle dss, const char *key, std::set<QPDFObjGen> &relied_on) {
+    EarlierItems earlier;
+    QPDFObjectHandle array = dss.getKey(key);
+    if (array.isIndirect()) relied_on.insert(array.getObjGen());
+    if (!array.isArray()) return earlier;
+    for (QPDFObjectHandle item : array.aitems()) {
+        earlier.references.push_back(item);
+        std::string bytes;
+        if (item.isStream()) {
+            relied_on.insert(item.getObjGen());
+            auto data = item.getStreamData(qpdf_dl_generalized);
+            bytes.assign(reinterpret_cast<const char *>(data->getBuffer()), data->getSize());
+        }
+        earlier.bytes.push_back(std::move(bytes));
     }
-    return numbers;
+    return earlier;
 }
 
-// References to the objects of numbers.
-QPDFObjectHandle references(const std::vector<int> &numbers) {
+// The store the document has, read whole: nothing of it may be lost.
+EarlierStore read_earlier_store(QPDFObjectHandle catalog, std::set<QPDFObjGen> &relied_on) {
+    EarlierStore earlier;
+    QPDFObjectHandle dss = catalog.getKey("/DSS");
+    if (dss.isIndirect()) relied_on.insert(dss.getObjGen());
+    if (!dss.isDictionary()) return earlier;
+    earlier.dss = dss;
+    earlier.certs = earlier_items(dss, "/Certs", relied_on);
+    earlier.ocsps = earlier_items(dss, "/OCSPs", relied_on);
+    earlier.crls = earlier_items(dss, "/CRLs", relied_on);
+    QPDFObjectHandle vri = dss.getKey("/VRI");
+    if (vri.isIndirect()) relied_on.insert(vri.getObjGen());
+    if (vri.isDictionary()) earlier.vri = vri;
+    return earlier;
+}
+
+// The reference of an earlier item with these bytes, or null.
+QPDFObjectHandle earlier_copy(const EarlierItems &earlier, const std::string &bytes) {
+    for (std::size_t i = 0; i < earlier.bytes.size(); ++i)
+        if (!earlier.bytes[i].empty() && earlier.bytes[i] == bytes) return earlier.references[i];
+    return QPDFObjectHandle::newNull();
+}
+
+// The reference of every item of store: an earlier item with the same bytes,
+// or a new stream written here.
+std::vector<QPDFObjectHandle> write_items(UpdateWriter &writer, const ItemStore &store, const EarlierItems &earlier) {
+    std::vector<QPDFObjectHandle> references;
+    for (const LtvItem &item : store.items()) {
+        QPDFObjectHandle known = earlier_copy(earlier, item.der);
+        if (!known.isNull()) {
+            references.push_back(known);
+            continue;
+        }
+        QPDFObjectHandle dictionary = QPDFObjectHandle::newDictionary();
+        dictionary.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+        const int number = writer.allocate();
+        writer.add(new_stream(number, dictionary, deflate_bytes(item.der)));
+        references.push_back(forward_reference(number));
+    }
+    return references;
+}
+
+// The earlier references followed by the new ones that are not among them.
+QPDFObjectHandle merged(const std::vector<QPDFObjectHandle> &earlier, const std::vector<QPDFObjectHandle> &added) {
     QPDFObjectHandle array = QPDFObjectHandle::newArray();
-    for (int number : numbers) array.appendItem(forward_reference(number));
+    std::vector<std::string> seen;
+    const auto append = [&](QPDFObjectHandle item) {
+        const std::string text = item.unparse();
+        if (std::find(seen.begin(), seen.end(), text) != seen.end()) return;
+        seen.push_back(text);
+        array.appendItem(item);
+    };
+    for (QPDFObjectHandle item : earlier) append(item);
+    for (QPDFObjectHandle item : added) append(item);
     return array;
 }
 
-// The numbers at the given indices.
-std::vector<int> at(const std::vector<int> &numbers, const std::vector<int> &indices) {
-    std::vector<int> picked;
-    for (int i : indices) picked.push_back(numbers[static_cast<std::size_t>(i)]);
+// The references at the given indices.
+std::vector<QPDFObjectHandle> at(const std::vector<QPDFObjectHandle> &references, const std::vector<int> &indices) {
+    std::vector<QPDFObjectHandle> picked;
+    for (int i : indices) picked.push_back(references[static_cast<std::size_t>(i)]);
     return picked;
 }
 
-void put_if_any(QPDFObjectHandle dictionary, const char *key, const std::vector<int> &numbers) {
-    if (!numbers.empty()) dictionary.replaceKey(key, references(numbers));
+std::vector<QPDFObjectHandle> items_of(QPDFObjectHandle dictionary, const char *key) {
+    QPDFObjectHandle array = dictionary.isDictionary() ? dictionary.getKey(key) : QPDFObjectHandle::newNull();
+    return array.isArray() ? array.getArrayAsVector() : std::vector<QPDFObjectHandle>{};
 }
 
-QPDFObjectHandle vri_dictionary(const SecurityStore &store, const ItemNumbers &numbers) {
-    QPDFObjectHandle vri = QPDFObjectHandle::newDictionary();
+void put_if_any(QPDFObjectHandle dictionary, const char *key, const std::vector<QPDFObjectHandle> &earlier,
+                const std::vector<QPDFObjectHandle> &added) {
+    if (!earlier.empty() || !added.empty()) dictionary.replaceKey(key, merged(earlier, added));
+}
+
+// A direct copy of a dictionary's entries, so that entries can be added to it
+// without changing an object the update does not write.
+QPDFObjectHandle copy_of(QPDFObjectHandle dictionary) {
+    QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
+    if (dictionary.isDictionary())
+        for (const auto &entry : dictionary.getDictAsMap()) copy.replaceKey(entry.first, entry.second);
+    return copy;
+}
+
+// The earlier /VRI entries as they were, with this run's entries added; an
+// entry for a signature that had one keeps its earlier items too.
+QPDFObjectHandle vri_dictionary(const SecurityStore &store, const ItemReferences &references,
+                                const EarlierStore &earlier) {
+    QPDFObjectHandle vri = copy_of(earlier.vri);
     for (const SignatureEntry &signature : store.signatures) {
-        QPDFObjectHandle entry = QPDFObjectHandle::newDictionary();
-        put_if_any(entry, "/Cert", at(numbers.certs, signature.certs));
-        put_if_any(entry, "/OCSP", at(numbers.ocsps, signature.ocsps));
-        put_if_any(entry, "/CRL", at(numbers.crls, signature.crls));
-        vri.replaceKey("/" + signature.vri_key, entry);
+        const std::string key = "/" + signature.vri_key;
+        QPDFObjectHandle before = vri.getKey(key);
+        QPDFObjectHandle entry = copy_of(before);
+        put_if_any(entry, "/Cert", items_of(before, "/Cert"), at(references.certs, signature.certs));
+        put_if_any(entry, "/OCSP", items_of(before, "/OCSP"), at(references.ocsps, signature.ocsps));
+        put_if_any(entry, "/CRL", items_of(before, "/CRL"), at(references.crls, signature.crls));
+        vri.replaceKey(key, entry);
     }
     return vri;
 }
 
-QPDFObjectHandle dss_dictionary(int vri, const ItemNumbers &numbers) {
-    QPDFObjectHandle dss = QPDFObjectHandle::newDictionary();
+QPDFObjectHandle dss_dictionary(int vri, const ItemReferences &references, const EarlierStore &earlier) {
+    QPDFObjectHandle dss = copy_of(earlier.dss);
     dss.replaceKey("/VRI", forward_reference(vri));
-    put_if_any(dss, "/Certs", numbers.certs);
-    put_if_any(dss, "/OCSPs", numbers.ocsps);
-    put_if_any(dss, "/CRLs", numbers.crls);
+    put_if_any(dss, "/Certs", earlier.certs.references, references.certs);
+    put_if_any(dss, "/OCSPs", earlier.ocsps.references, references.ocsps);
+    put_if_any(dss, "/CRLs", earlier.crls.references, references.crls);
     return dss;
 }
 
-// The catalog gains /DSS and the extension level of the store; nothing else changes.
+// The catalog gains /DSS and the extension level of the store (raised, never
+// lowered); nothing else changes.
 void point_catalog_at(QPDFObjectHandle catalog, int dss) {
     catalog.replaceKey("/DSS", forward_reference(dss));
     set_adbe_extension(catalog, 5);
@@ -182,7 +276,8 @@ QPDFObjectHandle update_trailer(QPDFObjectHandle input_trailer, QPDFObjectHandle
     return trailer;
 }
 
-std::string write_update(QPDF &pdf, const SecurityStore &store, const FileTail &tail, int first) {
+std::string write_update(QPDF &pdf, const SecurityStore &store, const EarlierStore &earlier, const FileTail &tail,
+                         int first) {
     QPDFObjectHandle trailer = pdf.getTrailer();
     QPDFObjectHandle catalog = pdf.getRoot();
     const std::size_t items = store.certs.items().size() + store.crls.items().size() + store.ocsps.items().size();
@@ -190,14 +285,14 @@ std::string write_update(QPDF &pdf, const SecurityStore &store, const FileTail &
         throw std::runtime_error("The document's signatures carry too many items of LTV data.");
     UpdateWriter writer(tail.size, first, xref_form(trailer));
     writer.append("\r\n");
-    ItemNumbers numbers;
-    numbers.certs = write_items(writer, store.certs);
-    numbers.crls = write_items(writer, store.crls);
-    numbers.ocsps = write_items(writer, store.ocsps);
+    ItemReferences references;
+    references.certs = write_items(writer, store.certs, earlier.certs);
+    references.crls = write_items(writer, store.crls, earlier.crls);
+    references.ocsps = write_items(writer, store.ocsps, earlier.ocsps);
     const int vri = writer.allocate();
     const int dss = writer.allocate();
-    writer.add_object(vri, serialize(vri_dictionary(store, numbers)));
-    writer.add_object(dss, serialize(dss_dictionary(vri, numbers)));
+    writer.add_object(vri, serialize(vri_dictionary(store, references, earlier)));
+    writer.add_object(dss, serialize(dss_dictionary(vri, references, earlier)));
     point_catalog_at(catalog, dss);
     writer.add_object(catalog.getObjectID(), serialize(catalog), catalog.getGeneration());
     writer.finish(update_trailer(trailer, catalog, tail.prev));
@@ -225,9 +320,10 @@ bool build_dss_update(std::FILE *input, const char *password, const LtvSource &s
         // A /Size out of range is refused before any fetch.
         const int first = first_new_object_number(pdf, pdf.getTrailer());
         if (!gather(pdf, source, store, relied_on)) return false;
+        const EarlierStore earlier = read_earlier_store(pdf.getRoot(), relied_on);
         warnings.collect(pdf);
         warnings.refuse_about(relied_on);
-        update = write_update(pdf, store, tail, first);
+        update = write_update(pdf, store, earlier, tail, first);
     } catch (const QPDFExc &e) {
         throw std::runtime_error(std::string("The input PDF cannot be read: ") + e.getMessageDetail());
     }

@@ -68,7 +68,8 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
     widget.replaceKey("/FT", name("/Sig"));
     widget.replaceKey("/Rect", rect);
     widget.replaceKey("/P", fields.page);
-    widget.replaceKey("/T", text_string("Signature with certificate " + fields.serial));
+    widget.replaceKey("/T", text_string(fields.title.empty() ? "Signature with certificate " + fields.serial
+                                                             : fields.title));
     widget.replaceKey("/V", forward_reference(fields.signature));
     if (fields.appearance != 0) {
         QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();
@@ -130,12 +131,17 @@ std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const s
 }
 
 void set_adbe_extension(QPDFObjectHandle catalog, int level) {
-    QPDFObjectHandle adbe = QPDFObjectHandle::newDictionary();
-    adbe.replaceKey("/BaseVersion", name("/1.7"));
-    adbe.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(level));
-    QPDFObjectHandle extensions = QPDFObjectHandle::newDictionary();
-    extensions.replaceKey("/ADBE", adbe);
-    catalog.replaceKey("/Extensions", extensions);
+    QPDFObjectHandle extensions = catalog.getKey("/Extensions");
+    QPDFObjectHandle adbe = extensions.isDictionary() ? extensions.getKey("/ADBE") : QPDFObjectHandle::newNull();
+    QPDFObjectHandle current = adbe.isDictionary() ? adbe.getKey("/ExtensionLevel") : QPDFObjectHandle::newNull();
+    if (current.isInteger() && current.getIntValue() >= level) return;
+    QPDFObjectHandle raised = QPDFObjectHandle::newDictionary();
+    raised.replaceKey("/BaseVersion", name("/1.7"));
+    raised.replaceKey("/ExtensionLevel", QPDFObjectHandle::newInteger(level));
+    // Other developers' extensions stay; the catalog holds the copy it is written with.
+    QPDFObjectHandle kept = extensions.isDictionary() ? direct_dictionary(extensions) : QPDFObjectHandle::newDictionary();
+    kept.replaceKey("/ADBE", raised);
+    catalog.replaceKey("/Extensions", kept);
 }
 
 void add_widget_to_page(QPDFObjectHandle page, int field) {

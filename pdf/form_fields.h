@@ -19,6 +19,7 @@ struct WidgetFields {
     QPDFObjectHandle page;
     int llx = 0, lly = 0, urx = 0, ury = 0;
     std::string serial;  // the signer certificate's serial number
+    std::string title;   // the field name; empty: "Signature with certificate <serial>"
     // A visible signature's outer appearance form and its font resource
     // (font_name "/Helv" or "/F1"); appearance 0 for an invisible signature.
     int appearance = 0;
@@ -40,8 +41,9 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
 // indirect /DR or /DR /Font that receives the entry is returned, to be written again.
 std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const std::string &font_name, int font);
 
-// Replaces the catalog's /Extensions with one that holds only /ADBE:
-// /BaseVersion /1.7 and the given /ExtensionLevel.
+// Raises the catalog's /Extensions /ADBE to /BaseVersion /1.7 and the given
+// /ExtensionLevel; a level already as high stays as it is, and the
+// extensions of other developers are kept.
 void set_adbe_extension(QPDFObjectHandle catalog, int level);
 
 // Appends a reference to field number to the page's /Annots (made direct).

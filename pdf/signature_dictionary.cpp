@@ -53,9 +53,25 @@ QPDFObjectHandle byte_range(long a, long b, int width) {
     return range;
 }
 
+QPDFObjectHandle placeholder(int digits) {
+    // N/2 bytes of 0xFF serialize as "<" followed by N "f" and ">".
+    return text(std::string(static_cast<std::size_t>(digits / 2), '\xff'));
+}
+
+QPDFObjectHandle document_timestamp_dictionary(const SignatureFields &fields) {
+    QPDFObjectHandle sig = QPDFObjectHandle::newDictionary();
+    sig.replaceKey("/Type", name("/DocTimeStamp"));
+    sig.replaceKey("/Filter", name("/Adobe.PPKLite"));
+    sig.replaceKey("/SubFilter", name("/ETSI.RFC3161"));
+    sig.replaceKey("/Prop_Build", build_properties(fields.appname));
+    sig.replaceKey("/Contents", placeholder(fields.digits));
+    return sig;
+}
+
 }  // namespace
 
 QPDFObjectHandle signature_dictionary(const SignatureFields &fields) {
+    if (fields.document_timestamp) return document_timestamp_dictionary(fields);
     QPDFObjectHandle sig = QPDFObjectHandle::newDictionary();
     sig.replaceKey("/Type", name("/Sig"));
     sig.replaceKey("/Filter", name("/Adobe.PPKLite"));
@@ -66,8 +82,7 @@ QPDFObjectHandle signature_dictionary(const SignatureFields &fields) {
     sig.replaceKey("/Location", text_string(fields.location));
     sig.replaceKey("/ContactInfo", text_string(fields.contact));
     sig.replaceKey("/M", text(fields.moddate));
-    // N/2 bytes of 0xFF serialize as "<" followed by N "f" and ">".
-    sig.replaceKey("/Contents", text(std::string(static_cast<std::size_t>(fields.digits / 2), '\xff')));
+    sig.replaceKey("/Contents", placeholder(fields.digits));
     return sig;
 }
 

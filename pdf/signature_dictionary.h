@@ -16,6 +16,9 @@ struct SignatureFields {
     bool certify = false;
     QPDFObjectHandle catalog;  // /Data of the DocMDP reference when certifying
     int digits = 0;            // N, the hexadecimal digits reserved for the signature
+    // A /DocTimeStamp (sub-filter ETSI.RFC3161) whose /Contents is a timestamp
+    // token: no texts, no date and no certification.
+    bool document_timestamp = false;
 };
 
 // The dictionary without its /ByteRange (set while settling).

@@ -57,6 +57,7 @@ struct Prepared {
     int next = 0;  // the first number left for the writer (the cross-reference stream)
     DocumentInfo info;
     std::string info_body;
+    bool info_kept = false;  // a document timestamp leaves the information dictionary alone
     QPDFObjectHandle id, root, signature;
     int signature_number = 0, widget_number = 0, digits = 0;
     std::string widget_body;
@@ -67,10 +68,12 @@ struct Prepared {
 
 std::string text_or_empty(const char *s) { return s ? s : ""; }
 
-void open_input(QPDF &pdf, std::FILE *input, const char *password) {
-    read_input_strictly(pdf, input, password);
+void open_input(QPDF &pdf, std::FILE *input, const SignatureRequest &request) {
+    read_input_strictly(pdf, input, request.password);
     if (pdf.isEncrypted())
-        throw std::runtime_error("Encrypted input PDFs cannot be signed: decrypt the document first.");
+        throw std::runtime_error(request.document_timestamp
+                                     ? "Encrypted input PDFs cannot be timestamped: decrypt the document first."
+                                     : "Encrypted input PDFs cannot be signed: decrypt the document first.");
 }
 
 // The signature rectangle of the chosen page: page box text, then the rules of sigrect.
@@ -126,10 +129,18 @@ void prepare_info(QPDFObjectHandle trailer, const SignatureRequest &request, con
     p.id = document_id(trailer, p.info_body);
 }
 
+// The information dictionary as the input has it, unchanged.
+void keep_info(QPDFObjectHandle trailer, Prepared &p) {
+    p.info_kept = true;
+    p.info.dictionary = trailer.getKey("/Info");
+    p.id = document_id(trailer, serialize(p.info.dictionary));
+}
+
 QPDFObjectHandle prepare_signature(const SignatureRequest &request, const std::string &appname,
                                    const std::string &subfilter, const std::string &moddate,
                                    QPDFObjectHandle catalog) {
     SignatureFields fields;
+    fields.document_timestamp = request.document_timestamp;
     fields.subfilter = subfilter;
     fields.appname = appname;
     fields.reason = text_or_empty(request.reason);
@@ -169,6 +180,7 @@ std::string prepare_widget(const SignatureRequest &request, int signature, QPDFO
     widget.urx = corners[2];
     widget.ury = corners[3];
     widget.serial = text_or_empty(request.serial);
+    if (request.document_timestamp) widget.title = "Document timestamp " + decimal(signature);
     widget.appearance = appearance.form;
     widget.font = appearance.font;
     widget.font_name = appearance.font_name;
@@ -190,7 +202,7 @@ void add_copied_objects(QPDFObjectHandle catalog, const std::vector<QPDFObjectHa
 std::set<QPDFObjGen> rewritten_or_relied_on(const Prepared &p) {
     std::set<QPDFObjGen> objects(p.relied_on.begin(), p.relied_on.end());
     for (const Rewritten &object : p.rest) objects.insert(QPDFObjGen(object.number, object.generation));
-    if (!p.info.is_new) objects.insert(QPDFObjGen(p.info.number, p.info.generation));
+    if (!p.info.is_new && !p.info_kept) objects.insert(QPDFObjGen(p.info.number, p.info.generation));
     return objects;
 }
 
@@ -219,7 +231,8 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
         return false;
     }
     QPDFObjectHandle root = pdf.getRoot();
-    if (is_certified(root, &p.relied_on)) {
+    // Validation data and document timestamps are welcome after any certification.
+    if (!request.document_timestamp && is_certified(root, &p.relied_on)) {
         report(kCertified);
         return false;
     }
@@ -236,7 +249,10 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     PageSize page_size;
     if (!choose_signature_pages(pdf, request, warnings, pages, corners, page_size)) return false;
 
-    prepare_info(trailer, request, appname, moddate, next, p);
+    if (request.document_timestamp)
+        keep_info(trailer, p);
+    else
+        prepare_info(trailer, request, appname, moddate, next, p);
     if (request.visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
         return false;
     p.signature_number = next++;
@@ -260,7 +276,12 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
 QPDFObjectHandle update_trailer(const Prepared &p) {
     QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
     trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(p.prev));
-    trailer.replaceKey("/Info", p.info.is_new ? forward_reference(p.info.number) : p.info.dictionary);
+    if (p.info_kept) {
+        QPDFObjectHandle info = p.info.dictionary;
+        if (!info.isNull()) trailer.replaceKey("/Info", info);
+    } else {
+        trailer.replaceKey("/Info", p.info.is_new ? forward_reference(p.info.number) : p.info.dictionary);
+    }
     trailer.replaceKey("/Root", p.root);
     trailer.replaceKey("/ID", p.id);
     return trailer;
@@ -271,7 +292,7 @@ QPDFObjectHandle update_trailer(const Prepared &p) {
 bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
     UpdateWriter writer(p.size, p.next, p.form);
     writer.append("\r\n");
-    writer.add_object(p.info.number, p.info_body, p.info.generation);
+    if (!p.info_kept) writer.add_object(p.info.number, p.info_body, p.info.generation);
     for (const NewObject &object : p.appearance.objects) writer.add(object);
     const SettledSignature settled =
         settle_signature(p.signature, p.signature_number, writer.offset(), p.digits, width);
@@ -312,7 +333,7 @@ bool build_signature_update(std::FILE *input, const SignatureRequest &request, S
     if (!read_file_tail(input, tail)) return false;
 
     QPDF pdf;
-    open_input(pdf, input, request.password);
+    open_input(pdf, input, request);
     // Harmless blemishes are signed over; damage, or a blemish in an object the
     // update writes again or relies on, refuses the document.
     InputWarnings warnings;

@@ -22,6 +22,10 @@ struct SignatureRequest {
     int page = 1;
     const char *serial = nullptr;
     const SignatureImageData *image = nullptr;  // drawn in a visible signature when set
+    // A document timestamp: an invisible field whose value is a /DocTimeStamp
+    // with the sub-filter ETSI.RFC3161. The document information stays as it
+    // is, and a certified document may receive one.
+    bool document_timestamp = false;
 };
 
 struct SignatureUpdate {

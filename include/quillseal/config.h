@@ -83,7 +83,9 @@ QS_API int read_conf_file_entry(const char *path, const char *key, char *out);
  * backslash or a colon is dropped and the character after it kept as it is. */
 QS_API void removeEscapeCharacters(const char *in, char *out);
 /* Normalises a sub-filter name in place (256-byte field) to one of
- * "/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1"; returns 0. */
+ * "/adbe.pkcs7.sha1", "/adbe.pkcs7.detached", "/adbe.x509.rsa.sha1" and
+ * "/ETSI.CAdES.detached" (a PAdES baseline signature); anything else becomes
+ * "/adbe.pkcs7.detached". Returns 0. */
 QS_API int validate_sub_filter(char *subfilter);
 
 /* ---- JSON configuration ----

@@ -100,6 +100,20 @@ QS_API int qpdf_process(FILE *input, const char *password, FILE *output);
 QS_API int ltv(const char *input, const char *output, const char *configuration);
 QS_API int ltv_io(FILE *input, FILE *output, const char *cachedir);
 
+/* ---- Document timestamp ----
+ * timestamp_document: a copy of input with one more incremental update: an
+ * invisible signature field whose value is a document timestamp (/Type
+ * /DocTimeStamp, /SubFilter /ETSI.RFC3161), its /Contents the RFC 3161
+ * timestamp token that the authority tsaurl grants for the digest of its byte
+ * ranges (the configured hashalgo; SHA-256 in place of SHA-1). Signed and
+ * unsigned documents alike; encrypted ones are refused. The configuration
+ * needs tsaurl but no key store. The output may not be the input. 0, or -1
+ * (reported, no output left).
+ * timestamp_document_io: the same on open files; the output is written from
+ * its start (and truncated). */
+QS_API int timestamp_document(const char *input, const char *output, const char *configuration);
+QS_API int timestamp_document_io(FILE *input, FILE *output, SigningConfig *config);
+
 /* ---- Document information ----
  * get_metadata: out (512 bytes) receives "pages|title|author|subject|keywords",
  * each text in UTF-8 and empty when absent; "|" inside a text is not escaped.

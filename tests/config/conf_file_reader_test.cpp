@@ -111,7 +111,8 @@ TEST(ConfFileReader, SubFilterIsNormalised) {
         {"adbe.pkcs7.detached", "/adbe.pkcs7.detached"},
         {"adbe.x509.rsa.sha1", "/adbe.x509.rsa.sha1"},
         {"/adbe.pkcs7.sha1", "/adbe.pkcs7.detached"},
-        {"ETSI.CAdES.detached", "/adbe.pkcs7.detached"},
+        {"ETSI.CAdES.detached", "/ETSI.CAdES.detached"},
+        {"/ETSI.CAdES.detached", "/adbe.pkcs7.detached"},
         {"ADBE.PKCS7.SHA1", "/adbe.pkcs7.detached"},
         {"", "/adbe.pkcs7.detached"},
     };

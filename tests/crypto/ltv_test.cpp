@@ -122,10 +122,11 @@ TEST(Ltv, AddltvStoresTheValidationDataOfEverySignature) {
         std::size_t certs, ocsps, crls;
         std::vector<std::size_t> per_signature;  // /Cert, /OCSP, /CRL of the first VRI entry
     } cases[] = {
-        {"one signature", {"signer"}, 2, 2, 2, {2, 2, 2}},
-        {"two signers sharing the intermediate; the second names two CRL points", {"signer", "second"}, 3, 3, 2, {2, 2, 2}},
-        {"a signer whose only CRL point is LDAP", {"ldap"}, 2, 2, 1, {2, 2, 1}},
-        {"eleven signatures", eleven, 2, 2, 2, {2, 2, 2}},
+        // The two responders' certificates come with the chain of every signer.
+        {"one signature", {"signer"}, 4, 2, 2, {4, 2, 2}},
+        {"two signers sharing the intermediate; the second names two CRL points", {"signer", "second"}, 5, 3, 2, {4, 2, 2}},
+        {"a signer whose only CRL point is LDAP", {"ldap"}, 4, 2, 1, {4, 2, 1}},
+        {"eleven signatures", eleven, 4, 2, 2, {4, 2, 2}},
     };
     const std::map<std::string, std::string> issuers = {{"signer.pem", "inter/ca.pem"},
                                                         {"second.pem", "inter/ca.pem"},
@@ -256,8 +257,8 @@ TEST(Ltv, LtvDataRecordOfOneSignature) {
     } cases[] = {
         {"root, intermediate and signer", p7("-nocrl -certfile signer.pem -certfile inter/ca.pem -certfile root/ca.pem") +
                                               std::string(64, '\0'),
-         2, 2, 2, true, ""},
-        {"a CRL carried in the signature", p7("-in inter/crl.pem -certfile signer.pem -certfile inter/ca.pem"), 2, 2, 1,
+         4, 2, 2, true, ""},  // the responders' certificates follow the chain
+        {"a CRL carried in the signature", p7("-in inter/crl.pem -certfile signer.pem -certfile inter/ca.pem"), 4, 2, 1,
          false, ""},
         {"eleven certificates", p7(many), 0, 0, 0, false,
          "The signature has more than 10 certificates for the LTV data record."},

@@ -48,7 +48,8 @@ qs::CmsPtr newest_signature(const std::string &pdf) {
 
 RevocationService::RevocationService() {
     service_ = std::make_unique<qstest::LocalService>(
-        "revocation", std::vector<std::string>{"--pki", pki_.path(), "--max-requests", "400"});
+        "revocation", std::vector<std::string>{"--pki", pki_.path(), "--max-requests", "400", "--tsa-config",
+                                               pki_.file("tsa/tsa.cnf")});
     const auto made = qstest::run_shell("bash " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/make_ltv_pki.sh") +
                                         " " + shell_quote(pki_.path()) + " " + shell_quote(service_->url("http", "")) +
                                         " 2>&1");

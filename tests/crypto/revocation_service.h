@@ -21,6 +21,8 @@ public:
     std::string file(const std::string &name) const { return pki_.file(name); }
     // Requests received so far for path ("/ocsp/inter", "/crl/root.crl").
     int requests_to(const std::string &path) const;
+    // The time-stamping authority of the PKI (tsa/), which its intermediate issued.
+    std::string tsa_url() const { return service_->url("http", "/tsa"); }
 
 private:
     qstest::TempDir pki_;

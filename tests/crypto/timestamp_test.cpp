@@ -155,15 +155,16 @@ Stamped stamped_signature(const std::string &pdf) {
     return s;
 }
 
-std::string sha1_hex(const std::vector<unsigned char> &bytes) {
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(bytes.data(), bytes.size(), digest);
-    return qs::lower_hex(digest, sizeof digest);
+std::string digest_hex(const std::vector<unsigned char> &bytes, const EVP_MD *md) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, md, nullptr);
+    return qs::lower_hex(digest, length);
 }
 
-// The query as the authority received it: version 1, a SHA-1 imprint with a
-// NULL parameter, the certificate asked for, no nonce.
-void expect_query_for(const std::string &body, const std::string &imprint_hex) {
+// The query as the authority received it: version 1, an imprint made with md
+// and a NULL parameter, the certificate asked for, no nonce.
+void expect_query_for(const std::string &body, const EVP_MD *md, const std::string &imprint_hex) {
     const unsigned char *cursor = reinterpret_cast<const unsigned char *>(body.data());
     qs::TsReqPtr query(d2i_TS_REQ(nullptr, &cursor, static_cast<long>(body.size())));
     ASSERT_TRUE(query);
@@ -173,19 +174,20 @@ void expect_query_for(const std::string &body, const std::string &imprint_hex) {
     EXPECT_EQ(TS_REQ_get_policy_id(query.get()), nullptr);
     TS_MSG_IMPRINT *imprint = TS_REQ_get_msg_imprint(query.get());
     const X509_ALGOR *algorithm = TS_MSG_IMPRINT_get_algo(imprint);
-    EXPECT_EQ(OBJ_obj2nid(algorithm->algorithm), NID_sha1);
+    EXPECT_EQ(OBJ_obj2nid(algorithm->algorithm), EVP_MD_get_type(md));
     ASSERT_NE(algorithm->parameter, nullptr);
     EXPECT_EQ(algorithm->parameter->type, V_ASN1_NULL);
     const ASN1_OCTET_STRING *message = TS_MSG_IMPRINT_get_msg(imprint);
     EXPECT_EQ(qs::lower_hex(message->data, static_cast<std::size_t>(message->length)), imprint_hex);
 }
 
-void expect_token_answers_signature(const std::string &pdf, const qstest::TempDir &dir) {
+void expect_token_answers_signature(const std::string &pdf, const qstest::TempDir &dir,
+                                    const EVP_MD *md = EVP_sha256()) {
     const Stamped s = stamped_signature(pdf);
     ASSERT_FALSE(s.token_der.empty()) << "no timeStampToken attribute";
     qstest::write_file(dir.file("token.der"), s.token_der);
     const auto verified = run_shell("openssl ts -verify -token_in -in " + shell_quote(dir.file("token.der")) +
-                                    " -digest " + sha1_hex(s.signature_value) + " -CAfile " +
+                                    " -digest " + digest_hex(s.signature_value, md) + " -CAfile " +
                                     shell_quote(fixture("ca.pem")) + " 2>&1");
     EXPECT_EQ(verified.status, 0) << verified.out;
     EXPECT_NE(verified.out.find("Verification: OK"), std::string::npos) << verified.out;
@@ -202,7 +204,7 @@ TEST(Timestamp, GrantedTokenAnswersTheSignatureOnBothRoutes) {
     ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
     expect_valid(single);
     expect_token_answers_signature(single, dir);
-    expect_query_for(tsa.last_body(), sha1_hex(stamped_signature(single).signature_value));
+    expect_query_for(tsa.last_body(), EVP_sha256(), digest_hex(stamped_signature(single).signature_value, EVP_sha256()));
     const auto request = tsa.requests().at(0);
     EXPECT_EQ(request.header("Content-Type"), "application/timestamp-query");
 
@@ -218,6 +220,34 @@ TEST(Timestamp, GrantedTokenAnswersTheSignatureOnBothRoutes) {
         expect_token_answers_signature(out + "/" + name, dir);
     }
     EXPECT_EQ(tsa.requests().size(), 3u);
+}
+
+// The imprint is made with the signature's own digest, SHA-1 never: every
+// sub-filter and hash algorithm gets a token over its signature value that
+// `openssl ts -verify` accepts.
+TEST(Timestamp, ImprintFollowsTheSignatureDigest) {
+    LocalService tsa("tsa");
+    qstest::TempDir dir;
+    struct Case {
+        const char *subfilter, *hashalgo;
+        const EVP_MD *imprint;
+    } cases[] = {
+        {"adbe.pkcs7.detached", "SHA1", EVP_sha256()},
+        {"adbe.pkcs7.detached", "SHA384", EVP_sha384()},
+        {"ETSI.CAdES.detached", "SHA512", EVP_sha512()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.subfilter) + " " + c.hashalgo);
+        const std::string conf = write_conf(dir, "tsaurl=" + tsa.url() + "\nsubfilter=" + c.subfilter +
+                                                     "\nhashalgo=" + c.hashalgo + "\n");
+        const std::string out = dir.file("stamped.pdf");
+        std::remove(out.c_str());
+        const std::string line = run_cli({"-i", fixture("one-page.pdf"), "-o", out, "-z", conf, "-q"}).out;
+        ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
+        expect_valid(out);
+        expect_token_answers_signature(out, dir, c.imprint);
+        expect_query_for(tsa.last_body(), c.imprint, digest_hex(stamped_signature(out).signature_value, c.imprint));
+    }
 }
 
 TEST(Timestamp, QueryFromDigestText) {

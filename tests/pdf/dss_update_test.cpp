@@ -72,11 +72,11 @@ TEST(DssUpdate, StoreVriAndCatalogInBothSectionForms) {
         const std::size_t at = update.find("\n" + std::to_string(catalog) + " 0 obj\n<< ");
         ASSERT_NE(at, std::string::npos);
         const std::string catalog_text = update.substr(at, update.find("endobj", at) - at);
+        // Another developer's extension stays beside the one the store needs.
         EXPECT_NE(catalog_text.find("/DSS " + n(4) + ref + " /Extensions << /ADBE << /BaseVersion /1.7 "
-                                    "/ExtensionLevel 5 >> >> /Pages "),
+                                    "/ExtensionLevel 5 >> /XYZ << /BaseVersion /1.7 /ExtensionLevel 1 >> >> /Pages "),
                   std::string::npos)
             << catalog_text;
-        EXPECT_EQ(catalog_text.find("/XYZ"), std::string::npos);
         if (std::string(form) == "classic") {
             // No /ID in the input: both elements are the digest.
             EXPECT_TRUE(std::regex_search(update, std::regex("/ID \\[ <([0-9a-f]{32})> <\\1> \\]")));
@@ -96,6 +96,75 @@ TEST(DssUpdate, StoreVriAndCatalogInBothSectionForms) {
         auto data = certs.getArrayItem(1).getStreamData(qpdf_dl_generalized);
         EXPECT_EQ(std::string(reinterpret_cast<const char *>(data->getBuffer()), data->getSize()), "second certificate");
     }
+}
+
+// A document whose store holds items, /VRI entries and an entry of its own,
+// under a higher extension level than a store needs.
+std::string document_with_store() {
+    const auto stream = [](const std::string &data) {
+        return "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    };
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [ 4 0 R ] >> "
+        "/Extensions << /ADBE << /BaseVersion /1.7 /ExtensionLevel 8 >> /XYZ << /ExtensionLevel 1 >> >> "
+        "/DSS << /Certs [ 9 0 R 10 0 R ] /OCSPs [ 11 0 R ] /CRLs [ 12 0 R ] /Vendor (kept) "
+        "/VRI << /AAAA << /Cert [ 9 0 R ] /OCSP [ 11 0 R ] >> /CCCC << /CRL [ 12 0 R ] >> >> >> >>",
+        "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 612 792 ] >>",
+        "<< /FT /Sig /T (one) /V 5 0 R >>",
+        "<< /Type /Sig /Contents <0a0b0c> >>",
+        "<< >>", "<< >>", "<< >>",
+        stream("first certificate"), stream("an older certificate"), stream("an older OCSP response"),
+        stream("an older CRL"),
+    };
+    return qstest::make_pdf(objects);
+}
+
+// What a store written over the earlier one holds: every earlier item, entry
+// and key, each item once, and the level it had.
+TEST(DssUpdate, EarlierStoreIsExtendedNeverReplaced) {
+    TempDir dir;
+    const std::string in = dir.file("stored.pdf");
+    qstest::write_file(in, document_with_store());
+    pdftest::File input = pdftest::open_read(in);
+    std::string update;
+    ASSERT_TRUE(qs::build_dss_update(input.get(), "", source, update));
+    const std::string out = dir.file("stored-ltv.pdf");
+    qstest::write_file(out, qstest::read_file(in) + update);
+    EXPECT_EQ(run_shell("qpdf --check " + shell_quote(out) + " >/dev/null 2>&1").status, 0);
+
+    QPDF written;
+    written.processFile(out.c_str());
+    QPDFObjectHandle catalog = written.getRoot();
+    QPDFObjectHandle dss = catalog.getKey("/DSS");
+    const auto data = [](QPDFObjectHandle item) {
+        auto bytes = item.getStreamData(qpdf_dl_generalized);
+        return std::string(reinterpret_cast<const char *>(bytes->getBuffer()), bytes->getSize());
+    };
+    const auto contents = [&](QPDFObjectHandle array) {
+        std::vector<std::string> items;
+        for (QPDFObjectHandle item : array.aitems()) items.push_back(data(item));
+        return items;
+    };
+    const auto numbers = [](QPDFObjectHandle array) {
+        std::vector<int> items;
+        for (QPDFObjectHandle item : array.aitems()) items.push_back(item.getObjectID());
+        return items;
+    };
+    using Items = std::vector<std::string>;
+    EXPECT_EQ(contents(dss.getKey("/Certs")),
+              (Items{"first certificate", "an older certificate", "second certificate"}));
+    EXPECT_EQ(contents(dss.getKey("/OCSPs")), (Items{"an older OCSP response", "an OCSP response"}));
+    EXPECT_EQ(contents(dss.getKey("/CRLs")), (Items{"an older CRL"}));
+    EXPECT_EQ(numbers(dss.getKey("/Certs")).at(0), 9);  // stored once, where it was
+    EXPECT_EQ(dss.getKey("/Vendor").getUTF8Value(), "kept");
+    QPDFObjectHandle vri = dss.getKey("/VRI");
+    EXPECT_EQ(contents(vri.getKey("/AAAA").getKey("/Cert")), (Items{"first certificate", "second certificate"}));
+    EXPECT_EQ(contents(vri.getKey("/AAAA").getKey("/OCSP")), (Items{"an older OCSP response", "an OCSP response"}));
+    EXPECT_EQ(numbers(vri.getKey("/CCCC").getKey("/CRL")), (std::vector<int>{12}));
+    QPDFObjectHandle extensions = catalog.getKey("/Extensions");
+    EXPECT_EQ(extensions.getKey("/ADBE").getKey("/ExtensionLevel").getIntValue(), 8);
+    EXPECT_TRUE(extensions.getKey("/XYZ").isDictionary());
 }
 
 }  // namespace

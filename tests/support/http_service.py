@@ -9,7 +9,7 @@ logged as one JSON line (method, path, headers in order, body length) to --log.
 Modes:
   tsa       a time-stamping authority: `openssl ts -reply` with --tsa-config
   reject    the same with the section "reject" of --tsa-config (it accepts
-            only SHA-256 imprints, so a SHA-1 query is refused with status 2)
+            only MD5 imprints, so every query is refused with status 2)
   mods      a granted reply whose status is changed to 1 (grantedWithMods)
   wrong     a granted reply for another query
   html500   status 500 with an HTML page
@@ -23,7 +23,8 @@ Modes:
   revocation  the services a test PKI made by make_ltv_pki.sh names, under
             --pki: POST /ocsp/<ca> answers with `openssl ocsp` from that CA's
             database (nextUpdate --ocsp-days days ahead; 0 leaves it out),
-            GET /crl/<name> sends the file crl/<name>; POST /ocsp/silent never answers
+            GET /crl/<name> sends the file crl/<name>; POST /ocsp/silent never answers;
+            POST /tsa answers as the mode tsa does (its PKI's tsa/tsa.cnf)
 """
 import argparse
 import base64
@@ -128,6 +129,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.forward(body)
         if mode == "revocation":
             ca = self.path[len("/ocsp/"):] if self.path.startswith("/ocsp/") else ""
+            if self.path == "/tsa":
+                return self.answer(200, openssl_reply(body))
             if ca == "silent":
                 time.sleep(args.lifetime)
                 return

@@ -15,6 +15,9 @@
 #   silent.p12               a signer whose OCSP responder (BASE_URL/ocsp/silent) never answers
 #   ldap.p12                 a signer whose only CRL point is an LDAP URL (OCSP as signer)
 #   self.p12                 a self-signed signer
+#   tsa/                     a time-stamping authority of the intermediate (OCSP and CRL as signer)
+#                            and its `openssl ts -reply` configuration tsa/tsa.cnf, which puts the
+#                            chain into every token
 # Usage: make_ltv_pki.sh DIR BASE_URL
 set -euo pipefail
 out=${1:?usage: make_ltv_pki.sh DIR BASE_URL}
@@ -66,6 +69,14 @@ keyUsage=critical,digitalSignature,nonRepudiation
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 authorityInfoAccess=OCSP;URI:$base/ocsp/silent
+crlDistributionPoints=URI:$base/crl/inter.crl
+[tsa]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=critical,timeStamping
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/inter
 crlDistributionPoints=URI:$base/crl/inter.crl
 [ldap]
 basicConstraints=CA:FALSE
@@ -146,6 +157,29 @@ openssl pkcs12 -export -inkey unknown.key -in unknown.pem -certfile chain.pem -n
 new_key self.key
 openssl req -x509 -new -key self.key -out self.pem -days 30 -subj "/O=Quillseal Test/CN=LTV Self Signed" 2>/dev/null
 openssl pkcs12 -export -inkey self.key -in self.pem -name self -passout pass:$pass -out self.p12
+
+mkdir -p tsa
+issue inter tsa/tsa "/O=Quillseal Test/CN=LTV Time-Stamping Authority" tsa
+echo 01 > tsa/serial
+cat > tsa/tsa.cnf <<CNF
+[ tsa ]
+default_tsa = granting
+[ granting ]
+dir = $out/tsa
+serial = \$dir/serial
+crypto_device = builtin
+signer_cert = \$dir/tsa.pem
+certs = $out/chain.pem
+signer_key = \$dir/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = no
+tsa_name = yes
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+CNF
 
 for ca in root inter; do
     openssl ca -batch -gencrl -config $ca/ca.cnf -out $ca/crl.pem 2>/dev/null

@@ -63,5 +63,5 @@ signer_cert = \$dir/tsa.pem
 signer_key = \$dir/tsa.key
 signer_digest = sha256
 default_policy = 1.2.3.4.1
-digests = sha256
+digests = md5
 CNF

@@ -49,6 +49,19 @@ public final class QuillsealJNI {
     /** Second phase: writes the hex text of the CMS signature into the file prepared by signStart. */
     public static synchronized native String signEnd(String path, String signature);
 
+    /**
+     * Appends the long-term-validation data of every signature of input (a
+     * Document Security Store) into output. configuration as for sign; no key
+     * store is needed.
+     */
+    public static synchronized native String addLtv(String input, String output, String configuration);
+
+    /**
+     * Appends a document timestamp (sub-filter ETSI.RFC3161) from the
+     * authority tsaurl of the configuration into output; no key store is needed.
+     */
+    public static synchronized native String timestamp(String input, String output, String configuration);
+
     /** "0#pages|title|author|subject|keywords"; password is "" for an unencrypted document. */
     public static synchronized native String getMetadata(String path, String password);
 

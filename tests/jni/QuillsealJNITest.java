@@ -13,8 +13,9 @@ import java.util.List;
  * Drives every native method of the bridge the way a Java application does,
  * judging signed files with pdfsig. Arguments: mode ("all" or "errno"), the
  * fixtures folder, the quillseal program, the two-phase tool (the remote
- * signing service) and a work folder. Prints one line per check; exits 1 when
- * one failed.
+ * signing service), a work folder and, for the PAdES levels, the folder of a
+ * test PKI whose revocation services and time-stamping authority run at the
+ * given base URL. Prints one line per check; exits 1 when one failed.
  */
 public final class QuillsealJNITest {
     private static int failures = 0;
@@ -35,6 +36,7 @@ public final class QuillsealJNITest {
             twoPhase(conf);
             metadata();
             signerInfo();
+            if (args.length > 6) pades(Path.of(args[5]), args[6]);
         }
         System.out.println(failures == 0 ? "all checks passed" : failures + " checks failed");
         System.exit(failures == 0 ? 0 : 1);
@@ -121,6 +123,37 @@ public final class QuillsealJNITest {
         expect(Files.exists(Path.of(plain)), "a file that was not prepared is kept", plain);
         expectEquals(QuillsealJNI.signStart(fixture("one-page.pdf"), file("y.pdf"), "", "", false, "", "", "", "",
                 conf, null, "", false), "-1#The argument signerName is null. [-999]", "signStart, null signer");
+    }
+
+    // A PAdES signature with its timestamp, its validation data and a document
+    // timestamp over both, one method each.
+    static void pades(Path pki, String base) throws Exception {
+        String stored = run(cli, "-e", "demo-pass").trim();
+        stored = stored.substring(stored.indexOf(": ") + 2);
+        Path conf = work.resolve("pades.conf");
+        Files.writeString(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.resolve("signer.p12")
+                + "\ncertpasswd=" + stored + "\nextrarange=4000\ncachedir=" + work + "\ntsaurl=" + base + "/tsa\n");
+        String json = "{\"conffile\": \"" + conf + "\", \"subfilter\": \"ETSI.CAdES.detached\"}";
+        String signed = file("pades-t.pdf"), ltv = file("pades-lt.pdf"), stamped = file("pades-lta.pdf");
+        expectEquals(QuillsealJNI.sign(fixture("one-page.pdf"), signed, "", "", "", false, "", "", "", "", json,
+                true, false), "0#Document signed", "sign, PAdES with a timestamp");
+        expect(run("pdfsig", signed).contains("ETSI.CAdES.detached"), "sign, PAdES sub-filter", "");
+        expectValid(signed, "sign, PAdES");
+        expectEquals(QuillsealJNI.addLtv(signed, ltv, conf.toString()), "0#Document LTVed", "addLtv");
+        expectEquals(QuillsealJNI.timestamp(ltv, stamped, conf.toString()), "0#Document timestamped", "timestamp");
+        expectEquals(run(cli, "verify", "-i", stamped).trim(),
+                "0#Document signature verified [Signer: LTV Time-Stamping Authority]", "the document timestamp verifies");
+        expect(run("pdfsig", stamped).contains("Signature is Valid"), "the PAdES signature stays valid", "");
+
+        String none = work.resolve("none.conf").toString();
+        Files.writeString(Path.of(none), "cachedir=" + work + "\n");
+        expectEquals(QuillsealJNI.timestamp(ltv, file("z.pdf"), none), "-1#TSA URL not set in config file. [-999]",
+                "timestamp without an authority");
+        expectEquals(QuillsealJNI.addLtv(fixture("one-page.pdf"), file("z.pdf"), none),
+                "-1#The document may not be signed... [-999]", "addLtv of an unsigned document");
+        expectEquals(QuillsealJNI.timestamp(null, file("z.pdf"), none), "-1#The argument input is null. [-999]",
+                "timestamp with a null input");
+        expect(!Files.exists(work.resolve("z.pdf")), "failed calls leave no output", "");
     }
 
     static void metadata() throws Exception {

@@ -6,7 +6,18 @@
 set -euo pipefail
 java=$1 classpath=$2 bridge=$3 fixtures=$4 cli=$5 tool=$6
 work=$(mktemp -d /tmp/qsjni-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+support=$(cd "$(dirname "$0")/../support" && pwd)
+service=
+trap '[ -n "$service" ] && kill "$service" 2>/dev/null; rm -rf "$work"' EXIT
+# The revocation services and time-stamping authority of a test PKI, on a free
+# loopback port, for the PAdES methods.
+mkdir "$work/pki"
+exec 3< <(python3 "$support/http_service.py" --mode revocation --pki "$work/pki" --log "$work/service.log" \
+    --tsa-config "$work/pki/tsa/tsa.cnf" --max-requests 200 --lifetime 300)
+service=$!
+read -r port <&3
+base=http://127.0.0.1:$port
+bash "$support/make_ltv_pki.sh" "$work/pki" "$base" >/dev/null 2>&1
 # Paths with characters beyond ASCII pass through the JVM only in a UTF-8 locale.
 export LC_ALL=C.UTF-8
 options=(-XX:-UsePerfData -Dquillseal.jni.library="$bridge" -cp "$classpath")
@@ -17,6 +28,6 @@ if [ -n "$runtimes" ]; then
     export LD_PRELOAD=$runtimes
     export ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:detect_leaks=0:use_sigaltstack=0
 fi
-"$java" "${options[@]}" QuillsealJNITest all "$fixtures" "$cli" "$tool" "$work"
+"$java" "${options[@]}" QuillsealJNITest all "$fixtures" "$cli" "$tool" "$work" "$work/pki" "$base"
 # 4 KiB: the copied input fits, the appended signature update does not.
 ( ulimit -f 4 && "$java" "${options[@]}" QuillsealJNITest errno "$fixtures" "$cli" "$tool" "$work" )

@@ -2,6 +2,7 @@
 // time-stamping authority: `openssl ts -reply` behind a local HTTP(S) service.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -248,6 +249,62 @@ TEST(Timestamp, ImprintFollowsTheSignatureDigest) {
         expect_token_answers_signature(out, dir, c.imprint);
         expect_query_for(tsa.last_body(), c.imprint, digest_hex(stamped_signature(out).signature_value, c.imprint));
     }
+}
+
+// `quillseal timestamp` on each route: a file (signed or not, the output name
+// derived), a folder in one process and with workers; encrypted documents and
+// a configuration without an authority are refused with no output left.
+TEST(Timestamp, DocumentTimestampOnEveryRoute) {
+    LocalService tsa("tsa");
+    qstest::TempDir dir;
+    const std::string conf = write_conf(dir, "tsaurl=" + tsa.url() + "\n");
+    const std::string signed_pdf = dir.file("signed.pdf"), encrypted = dir.file("encrypted.pdf");
+    ASSERT_EQ(run_cli({"-i", fixture("one-page.pdf"), "-o", signed_pdf, "-z", conf}).out.rfind("0#", 0), 0u);
+    ASSERT_EQ(run_shell("qpdf --encrypt '' owner 256 -- " + shell_quote(fixture("one-page.pdf")) + " " +
+                        shell_quote(encrypted)).status,
+              0);
+    const std::string in = dir.file("in"), out = dir.file("out"), workers = dir.file("workers");
+    ASSERT_EQ(run_shell("mkdir " + in + " " + out + " " + workers + " && cp " + shell_quote(fixture("one-page.pdf")) +
+                        " " + shell_quote(fixture("ten-pages.pdf")) + " " + shell_quote(signed_pdf) + " " + in).status,
+              0);
+    const std::string derived = dir.file("signed-timestamped.pdf");
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        std::vector<std::string> outputs;  // each holds a document timestamp that verifies
+        std::string line;                  // the status lines, or their start when they end in "#"
+    } cases[] = {
+        {"signed file, output derived", {"-i", signed_pdf}, {derived},
+         "0#Document timestamped: input[" + signed_pdf + "] output[" + derived + "]\n"},
+        {"folder", {"-i", in, "-o", out}, {out + "/one-page.pdf", out + "/ten-pages.pdf", out + "/signed.pdf"}, "0#"},
+        {"folder with workers", {"-i", in, "-o", workers, "-j", "0"},
+         {workers + "/one-page.pdf", workers + "/ten-pages.pdf", workers + "/signed.pdf"}, "0#"},
+        {"encrypted", {"-i", encrypted, "-o", dir.file("x.pdf")}, {},
+         "-1#Encrypted input PDFs cannot be timestamped: decrypt the document first.\n"},
+        {"no authority", {"-i", signed_pdf, "-o", dir.file("x.pdf"), "-z", qstest::write_signing_config(dir, "signer.p12", "", "none.conf")}, {},
+         "-1#TSA URL not set in config file.\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"timestamp"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        if (std::find(c.args.begin(), c.args.end(), "-z") == c.args.end()) args.insert(args.end(), {"-z", conf});
+        const std::string lines = run_cli(args).out;
+        if (c.line.back() == '#') {
+            EXPECT_EQ(lines.find("-1#"), std::string::npos) << lines;
+        } else {
+            EXPECT_EQ(lines, c.line);
+        }
+        EXPECT_FALSE(qstest::file_exists(dir.file("x.pdf")));
+        for (const std::string &pdf : c.outputs) {
+            EXPECT_EQ(run_cli({"verify", "-i", pdf}).out,
+                      "0#Document signature verified [Signer: Test Time-Stamping Authority]\n")
+                << pdf;
+            EXPECT_EQ(run_shell("qpdf --check " + shell_quote(pdf) + " >/dev/null 2>&1").status, 0) << pdf;
+        }
+    }
+    // The signature under the document timestamp stays valid.
+    EXPECT_NE(run_shell("pdfsig " + shell_quote(derived) + " 2>&1").out.find("Signature is Valid"), std::string::npos);
 }
 
 TEST(Timestamp, QueryFromDigestText) {

@@ -11,36 +11,48 @@
 #include "crypto/der.h"
 #include "crypto/ocsp_status.h"
 #include "crypto/revocation_cache.h"
+#include "crypto/revocation_checks.h"
 
 namespace qs {
 namespace {
 
-// The DER of the CRL that bytes hold, as DER or as PEM; false when they hold none.
-bool crl_der(const std::string &bytes, std::string &der) {
+// The CRL that bytes hold, as DER or as PEM, with its DER; none when they hold none.
+X509CrlPtr parse_crl(const std::string &bytes, std::string &der) {
     const unsigned char *start = reinterpret_cast<const unsigned char *>(bytes.data());
     const unsigned char *cursor = start;
     X509CrlPtr crl(bytes.empty() ? nullptr : d2i_X509_CRL(nullptr, &cursor, static_cast<long>(bytes.size())));
     if (crl) {
         der.assign(bytes.data(), static_cast<std::size_t>(cursor - start));
-        return true;
+        return crl;
     }
     BioPtr text(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     crl.reset(text ? PEM_read_bio_X509_CRL(text.get(), nullptr, nullptr, nullptr) : nullptr);
     ERR_clear_error();
     der = der_of<X509_CRL, i2d_X509_CRL>(crl.get());
-    return !der.empty();
+    return der.empty() ? nullptr : std::move(crl);
 }
 
-bool fetch(const std::string &url, const HttpLimits &limits, std::string &der) {
+// The DER of the CRL that bytes hold when issuer signed it; false otherwise.
+bool checked_crl(const std::string &bytes, X509 *issuer, std::string &der) {
+    X509CrlPtr crl = parse_crl(bytes, der);
+    return crl && crl_verifies(crl.get(), issuer);
+}
+
+bool fetch(const std::string &url, X509 *issuer, const HttpLimits &limits, std::string &der) {
     HttpRequest request;
     request.url = url;
     request.post = false;
     HttpReply reply;
     if (http_exchange(request, limits, reply) < 0) return false;
     const std::string body(reply.body.begin(), reply.body.end());
-    if (reply.status / 100 != 2 || !crl_der(body, der)) {
+    X509CrlPtr crl = reply.status / 100 == 2 ? parse_crl(body, der) : nullptr;
+    if (!crl) {
         report(format("The CRL distribution point sent no CRL (HTTP status %ld) [URL: %s]", reply.status,
                       shown_url(url).c_str()));
+        return false;
+    }
+    if (!crl_verifies(crl.get(), issuer)) {
+        report(format("The CRL is not signed by the certificate's issuer [URL: %s]", shown_url(url).c_str()));
         return false;
     }
     return true;
@@ -74,12 +86,14 @@ CrlPoint crl_url(X509 *cert, std::string &url) {
     return CrlPoint::NoHttp;
 }
 
-bool crl_of(const std::string &url, const std::string &cachedir, const HttpLimits &limits, std::string &der) {
+bool crl_of(const std::string &url, X509 *issuer, const std::string &cachedir, const HttpLimits &limits,
+            std::string &der) {
     const std::string key = crl_cache_key(url);
     const std::string path = crl_cache_path(cachedir, key);
     std::string cached;
-    if (read_fresh_file(cachedir, path, key, kCrlFreshSeconds, cached) && crl_der(cached, der)) return true;
-    if (!fetch(url, limits, der)) return false;
+    if (read_fresh_file(cachedir, path, key, kCrlFreshSeconds, cached) && checked_crl(cached, issuer, der))
+        return true;
+    if (!fetch(url, issuer, limits, der)) return false;
     write_cache_file(cachedir, path, key, der);
     return true;
 }

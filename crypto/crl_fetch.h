@@ -17,8 +17,10 @@ enum class CrlPoint { Found, Missing, NoHttp };
 // when the distribution points name only LDAP, which is not fetched.
 CrlPoint crl_url(X509 *cert, std::string &url);
 
-// The DER CRL at url: the cached one while it is fresh, else fetched (and
-// cached). False, reported, when the transfer fails or the reply is no CRL.
-bool crl_of(const std::string &url, const std::string &cachedir, const HttpLimits &limits, std::string &der);
+// The DER CRL at url that issuer signed and that names issuer: the cached one
+// while it is fresh and passes that check, else fetched (and cached). False,
+// reported, when the transfer fails, or the reply is no CRL or fails the check.
+bool crl_of(const std::string &url, X509 *issuer, const std::string &cachedir, const HttpLimits &limits,
+            std::string &der);
 
 }  // namespace qs

@@ -21,9 +21,13 @@
 #include "crypto/hex.h"
 #include "crypto/ocsp_status.h"
 #include "crypto/revocation_cache.h"
+#include "crypto/revocation_checks.h"
 
 namespace qs {
 namespace {
+
+constexpr const char *kNoIssuer =
+    "The signature does not carry the certificate's issuer; its revocation data cannot be checked....";
 
 // OCSP problems of one signature. Each goes to the debug log; the first is
 // reported only when the signature's data fails for want of any source.
@@ -65,8 +69,9 @@ std::string vri_key_of(std::string_view contents) {
     return upper_hex(digest, length);
 }
 
-// A cached complete response stands for cert only while it holds a current good status for it.
-bool cached_response(const LtvContext &context, X509 *cert, const std::string &key, std::string &der) {
+// A cached complete response stands for cert only while it verifies for cert
+// and its issuer and holds a current good status for it.
+bool cached_response(const LtvContext &context, X509 *cert, X509 *issuer, const std::string &key, std::string &der) {
     std::string bytes;
     if (!read_fresh_file(context.cachedir, ocsp_cache_path(context.cachedir, key), key, kOcspFreshSeconds, bytes))
         return false;
@@ -75,7 +80,7 @@ bool cached_response(const LtvContext &context, X509 *cert, const std::string &k
     OcspBasicPtr basic(response && OCSP_response_status(response.get()) == OCSP_RESPONSE_STATUS_SUCCESSFUL
                            ? OCSP_response_get1_basic(response.get())
                            : nullptr);
-    if (!basic || !holds_good_status(basic.get(), cert)) return false;
+    if (!basic || !holds_good_status(basic.get(), cert, issuer)) return false;
     der = std::move(bytes);
     return true;
 }
@@ -133,28 +138,27 @@ private:
     std::size_t done_ = 0;
 };
 
-// The complete OCSP response for cert, from the cache or its responder;
-// false (with the problem noted) when there is none.
-bool ocsp_response(const LtvContext &context, X509 *cert, STACK_OF(X509) *pool, const std::string &key,
-                   Problems &problems, std::string &der) {
-    if (cached_response(context, cert, key, der)) return true;
+// The complete OCSP response for cert issued by issuer (none when the
+// signature does not carry it), from the cache or its responder; false (with
+// the problem noted) when there is none.
+bool ocsp_response(const LtvContext &context, X509 *cert, X509 *issuer, const std::string &key, Problems &problems,
+                   std::string &der) {
+    if (issuer && cached_response(context, cert, issuer, key, der)) return true;
     std::string url;
     switch (ocsp_url(cert, url)) {
         case UrlLookup::Found: break;
         case UrlLookup::NoOcspEntry: return false;
         default: problems.note("Unable to retrieve OCSP URL...."); return false;
     }
-    X509 *issuer = find_issuer(cert, pool);
     std::string request;
-    OcspCertIdPtr id;
-    if (!issuer || !ocsp_request(cert, issuer, request, id)) {
+    if (!issuer || !ocsp_request(cert, issuer, request)) {
         problems.note("Unable to build OCSP request....");
         return false;
     }
     HttpReply reply;
     if (!ask_responder(context, url, request, reply, problems)) return false;
-    const OcspReply judged =
-        judge_reply(std::string_view(reinterpret_cast<const char *>(reply.body.data()), reply.body.size()), id.get());
+    const OcspReply judged = judge_reply(
+        std::string_view(reinterpret_cast<const char *>(reply.body.data()), reply.body.size()), cert, issuer);
     ERR_clear_error();
     if (judged.verdict != OcspVerdict::Good) {
         if (judged.verdict == OcspVerdict::SignedRequestRequired) sign_ocsp_request();
@@ -179,14 +183,18 @@ void queue_responder_certificates(const std::string &response_der, CertificateQu
 // A responder certificate that its issuer exempts from checks needs no data of its own.
 bool exempt_from_checks(X509 *cert) { return X509_get_ext_by_NID(cert, NID_id_pkix_OCSP_noCheck, -1) >= 0; }
 
-// OCSP response, CRL and the certificate itself, for one certificate.
+// OCSP response, CRL and the certificate itself, for one certificate. Its
+// issuer, found among the certificates known to the signature, is the one
+// whose signature each of them must bear.
 bool collect_certificate(const LtvContext &context, X509 *cert, Need need, CertificateQueue &queue,
                          Problems &problems, LtvSignatureData &data) {
+    X509 *issuer = find_issuer(cert, queue.pool());
+    if (!issuer) problems.note(kNoIssuer);
     const std::string key = serial_key(cert);
     data.certs.push_back({key, der_of<X509, i2d_X509>(cert)});
     if (need == Need::Tolerated && exempt_from_checks(cert)) return true;
     std::string response;
-    const bool has_response = ocsp_response(context, cert, queue.pool(), key, problems, response);
+    const bool has_response = ocsp_response(context, cert, issuer, key, problems, response);
     if (has_response) {
         queue_responder_certificates(response, queue);
         data.ocsps.push_back({key, std::move(response)});
@@ -197,7 +205,9 @@ bool collect_certificate(const LtvContext &context, X509 *cert, Need need, Certi
     if (point == CrlPoint::Missing) problems.note("Unable to retrieve CRL URL....");
     if (point == CrlPoint::NoHttp)
         problems.note(format("Unable to retrieve CRL URL.... [only LDAP is named: %s]", shown(url).c_str()));
-    if (!has_response && point != CrlPoint::Found) {
+    // Without its issuer no CRL can be checked, and so none is used.
+    const bool crl_usable = point == CrlPoint::Found && issuer;
+    if (!has_response && !crl_usable) {
         std::string ignored;
         const bool names_no_source = ocsp_url(cert, ignored) != UrlLookup::Found && point == CrlPoint::Missing;
         if (need == Need::Tolerated || (need == Need::IfNamed && names_no_source)) return true;
@@ -205,15 +215,15 @@ bool collect_certificate(const LtvContext &context, X509 *cert, Need need, Certi
         report("Failed to retrieve OCSP status and CRL file...");
         return false;
     }
-    if (point == CrlPoint::Found) {
+    if (crl_usable) {
         std::string crl;
         bool fetched;
         if (need == Need::Tolerated) {
             ToleratedFailure tolerated;
-            fetched = crl_of(url, context.cachedir, context.limits, crl);
+            fetched = crl_of(url, issuer, context.cachedir, context.limits, crl);
             problems.note(tolerated.take());
         } else {
-            fetched = crl_of(url, context.cachedir, context.limits, crl);
+            fetched = crl_of(url, issuer, context.cachedir, context.limits, crl);
         }
         if (fetched) data.crls.push_back({crl_cache_key(url), std::move(crl)});
         if (!fetched && need != Need::Tolerated) return false;
@@ -233,6 +243,20 @@ void queue_token_certificates(PKCS7 *p7, CertificateQueue &queue) {
         if (token) queue.add_all(sets_of(token.get()).certs, Need::IfNamed);
     }
     ERR_clear_error();
+}
+
+// The CRLs the signature carries that one of its certificates issued and signed.
+std::vector<LtvItem> carried_crls(const SignatureSets &sets) {
+    std::vector<LtvItem> crls;
+    for (int i = 0; i < sk_X509_CRL_num(sets.crls); ++i) {
+        X509_CRL *crl = sk_X509_CRL_value(sets.crls, i);
+        for (int j = 0; j < sk_X509_num(sets.certs); ++j) {
+            if (!crl_verifies(crl, sk_X509_value(sets.certs, j))) continue;
+            crls.push_back({std::string(), der_of<X509_CRL, i2d_X509_CRL>(crl)});
+            break;
+        }
+    }
+    return crls;
 }
 
 }  // namespace
@@ -260,12 +284,9 @@ bool collect_ltv_data(std::string_view contents, const LtvContext &context, LtvS
     Need need = Need::Required;
     while (queue.next(cert, need))
         if (!collect_certificate(context, cert, need, queue, problems, data)) return false;
-    // CRLs the signature carries replace the fetched ones.
-    if (sk_X509_CRL_num(sets.crls) > 0) {
-        data.crls.clear();
-        for (int i = 0; i < sk_X509_CRL_num(sets.crls); ++i)
-            data.crls.push_back({std::string(), der_of<X509_CRL, i2d_X509_CRL>(sk_X509_CRL_value(sets.crls, i))});
-    }
+    // CRLs the signature carries, once checked, replace the fetched ones.
+    std::vector<LtvItem> carried = carried_crls(sets);
+    if (!carried.empty()) data.crls = std::move(carried);
     return true;
 }
 

@@ -1,29 +1,18 @@
 // OCSP requests and replies for one certificate, with the lookups they need.
 #include "crypto/ocsp_status.h"
 
-#include <cstring>
-
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include "crypto/der.h"
+#include "crypto/revocation_checks.h"
 
 namespace qs {
 namespace {
 
 // Seconds of clock difference allowed when judging a cached response's times.
 constexpr long kClockSkew = 300;
-
-bool same_name_hash(const ASN1_OCTET_STRING *hash, const ASN1_OBJECT *algorithm, X509 *cert) {
-    const EVP_MD *digest = EVP_get_digestbyobj(algorithm);
-    unsigned char expected[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!digest || !hash || X509_NAME_digest(X509_get_issuer_name(cert), digest, expected, &length) != 1)
-        return false;
-    return static_cast<unsigned int>(ASN1_STRING_length(hash)) == length &&
-           std::memcmp(ASN1_STRING_get0_data(hash), expected, length) == 0;
-}
 
 bool is_current_good(OCSP_SINGLERESP *single) {
     int reason = 0;
@@ -82,17 +71,16 @@ X509 *find_issuer(X509 *cert, STACK_OF(X509) *candidates, int first) {
     return nullptr;
 }
 
-bool ocsp_request(X509 *cert, X509 *issuer, std::string &der, OcspCertIdPtr &id) {
-    id.reset(OCSP_cert_to_id(EVP_sha1(), cert, issuer));
+bool ocsp_request(X509 *cert, X509 *issuer, std::string &der) {
     OcspRequestPtr request(OCSP_REQUEST_new());
-    OcspCertIdPtr entry(id ? OCSP_CERTID_dup(id.get()) : nullptr);
+    OcspCertIdPtr entry(OCSP_cert_to_id(EVP_sha1(), cert, issuer));
     if (!request || !entry || !OCSP_request_add0_id(request.get(), entry.get())) return false;
     entry.release();  // the request owns it now
     der = der_of<OCSP_REQUEST, i2d_OCSP_REQUEST>(request.get());
     return !der.empty();
 }
 
-OcspReply judge_reply(std::string_view body, OCSP_CERTID *id) {
+OcspReply judge_reply(std::string_view body, X509 *cert, X509 *issuer) {
     OcspReply reply;
     const unsigned char *start = reinterpret_cast<const unsigned char *>(body.data());
     const unsigned char *cursor = start;
@@ -107,13 +95,19 @@ OcspReply judge_reply(std::string_view body, OCSP_CERTID *id) {
     }
     OcspBasicPtr basic(status == OCSP_RESPONSE_STATUS_SUCCESSFUL ? OCSP_response_get1_basic(response.get()) : nullptr);
     if (!basic) return reply;
-    int certificate_status = 0, reason = 0;
-    ASN1_GENERALIZEDTIME *revoked = nullptr, *this_update = nullptr, *next_update = nullptr;
-    if (OCSP_resp_find_status(basic.get(), id, &certificate_status, &reason, &revoked, &this_update,
-                              &next_update) != 1) {
+    // Who signed it is settled first: an unverified "revoked" blocks nothing.
+    if (!ocsp_signed_for(basic.get(), issuer)) {
+        reply.verdict = OcspVerdict::Unverified;
+        return reply;
+    }
+    OCSP_SINGLERESP *single = ocsp_entry_for(basic.get(), cert, issuer);
+    if (!single) {
         reply.verdict = OcspVerdict::NoStatus;
         return reply;
     }
+    int reason = 0;
+    ASN1_GENERALIZEDTIME *revoked = nullptr, *this_update = nullptr, *next_update = nullptr;
+    const int certificate_status = OCSP_single_get0_status(single, &reason, &revoked, &this_update, &next_update);
     reply.has_next_update = next_update != nullptr;
     if (certificate_status == V_OCSP_CERTSTATUS_REVOKED) {
         reply.verdict = OcspVerdict::Revoked;
@@ -127,18 +121,10 @@ OcspReply judge_reply(std::string_view body, OCSP_CERTID *id) {
     return reply;
 }
 
-bool holds_good_status(OCSP_BASICRESP *basic, X509 *cert) {
-    for (int i = 0; basic && i < OCSP_resp_count(basic); ++i) {
-        OCSP_SINGLERESP *single = OCSP_resp_get0(basic, i);
-        ASN1_OCTET_STRING *name_hash = nullptr, *key_hash = nullptr;
-        ASN1_OBJECT *algorithm = nullptr;
-        ASN1_INTEGER *serial = nullptr;
-        OCSP_CERTID *id = const_cast<OCSP_CERTID *>(OCSP_SINGLERESP_get0_id(single));
-        if (!id || OCSP_id_get0_info(&name_hash, &algorithm, &key_hash, &serial, id) != 1) continue;
-        if (ASN1_INTEGER_cmp(serial, X509_get0_serialNumber(cert)) != 0) continue;
-        if (same_name_hash(name_hash, algorithm, cert)) return is_current_good(single);
-    }
-    return false;
+bool holds_good_status(OCSP_BASICRESP *basic, X509 *cert, X509 *issuer) {
+    if (!ocsp_signed_for(basic, issuer)) return false;
+    OCSP_SINGLERESP *single = ocsp_entry_for(basic, cert, issuer);
+    return single && is_current_good(single);
 }
 
 const char *verdict_text(OcspVerdict verdict) {
@@ -146,6 +132,8 @@ const char *verdict_text(OcspVerdict verdict) {
         case OcspVerdict::Revoked: return "OCSP response Certificate Status REVOKED!...";
         case OcspVerdict::NotGood: return "OCSP response Certificate Status NOT GOOD!...";
         case OcspVerdict::SignedRequestRequired: return "Cannot handle signed OCSP requests yet...";
+        case OcspVerdict::Unverified:
+            return "OCSP response not signed by the certificate's issuer or its OCSP responder...";
         default: return "OCSP response not successful...";
     }
 }

@@ -34,9 +34,11 @@ X509 *find_issuer(X509 *cert, STACK_OF(X509) *candidates, int first = -1);
 
 // An unsigned request without nonce for one certificate id (SHA-1 hashes of
 // the issuer's name and key, and the serial number). False when it cannot be made.
-bool ocsp_request(X509 *cert, X509 *issuer, std::string &der, OcspCertIdPtr &id);
+bool ocsp_request(X509 *cert, X509 *issuer, std::string &der);
 
-enum class OcspVerdict { Good, Revoked, NotGood, NoStatus, SignedRequestRequired, NotSuccessful };
+// Unverified: the response is not signed by the issuer or a responder it
+// certified; whatever status it gives is not believed.
+enum class OcspVerdict { Good, Revoked, NotGood, NoStatus, SignedRequestRequired, NotSuccessful, Unverified };
 
 struct OcspReply {
     OcspVerdict verdict = OcspVerdict::NotSuccessful;
@@ -45,13 +47,14 @@ struct OcspReply {
     bool has_next_update = false;
 };
 
-// Decodes a reply and finds the status of id in it.
-OcspReply judge_reply(std::string_view body, OCSP_CERTID *id);
+// Decodes a reply about cert, checks who signed it and finds the status of
+// cert in it.
+OcspReply judge_reply(std::string_view body, X509 *cert, X509 *issuer);
 
-// True when a BasicOCSPResponse holds a good status for cert (matched by
-// serial number and issuer name hash) whose next update has not passed: the
-// test a cached response must pass before it stands for cert.
-bool holds_good_status(OCSP_BASICRESP *basic, X509 *cert);
+// True when a BasicOCSPResponse that verifies for cert and its issuer holds a
+// good status for cert whose next update has not passed: the test a cached
+// response must pass before it stands for cert.
+bool holds_good_status(OCSP_BASICRESP *basic, X509 *cert, X509 *issuer);
 
 // The messages a reply's verdict is reported with.
 const char *verdict_text(OcspVerdict verdict);

@@ -31,14 +31,18 @@ constexpr std::size_t kLargestResponse = 1u << 24;
 
 void debug(SigningConfig *config, const std::string &text) { handle_debug_message(config, text.c_str()); }
 
-// A cached BasicOCSPResponse stands for cert only while it holds a current good status for it.
-bool cached_status(SigningConfig *config, X509 *cert, const std::string &key, std::string &basic_der) {
+// A cached BasicOCSPResponse stands for cert only while it verifies for cert
+// and its issuer and holds a current good status for it.
+bool cached_status(SigningConfig *config, X509 *cert, X509 *issuer, const std::string &key, std::string &basic_der) {
     const std::string dir = cache_directory(config->cachedir);
     std::string bytes;
     if (!read_fresh_file(dir, ocsp_basic_cache_path(dir, key), key, kOcspFreshSeconds, bytes)) return false;
     const unsigned char *cursor = reinterpret_cast<const unsigned char *>(bytes.data());
     OcspBasicPtr basic(d2i_OCSP_BASICRESP(nullptr, &cursor, static_cast<long>(bytes.size())));
-    if (!basic || !holds_good_status(basic.get(), cert)) return false;
+    if (!basic || !holds_good_status(basic.get(), cert, issuer)) {
+        debug(config, "cached OCSP response not used; it is fetched again");
+        return false;
+    }
     basic_der = std::move(bytes);
     return true;
 }
@@ -148,13 +152,12 @@ int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain,
     basic_der.clear();
     if (!cert || is_self_signed(cert)) return 0;
     const std::string key = serial_key(cert);
-    if (cached_status(config, cert, key, basic_der)) return 0;
+    X509 *issuer = find_issuer(cert, chain, 0);
+    if (issuer && cached_status(config, cert, issuer, key, basic_der)) return 0;
 
     std::string url, request;
     if (!responder_url(config, cert, url)) return 0;
-    X509 *issuer = find_issuer(cert, chain, 0);
-    OcspCertIdPtr id;
-    if (!issuer || !ocsp_request(cert, issuer, request, id)) {
+    if (!issuer || !ocsp_request(cert, issuer, request)) {
         debug(config, "Unable to build OCSP request....");
         return 0;
     }
@@ -163,7 +166,7 @@ int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain,
     if (asked <= 0) return asked;
 
     const OcspReply judged = judge_reply(
-        std::string_view(reinterpret_cast<const char *>(reply.body.data()), reply.body.size()), id.get());
+        std::string_view(reinterpret_cast<const char *>(reply.body.data()), reply.body.size()), cert, issuer);
     ERR_clear_error();
     switch (judged.verdict) {
         case OcspVerdict::Good: break;

@@ -44,11 +44,18 @@ FetchTimes &process_table() {
     return table;
 }
 
-// The whole content of a regular file of at most cap bytes.
+// True when the running user owns the open file. The cache directory is
+// shared (the default is /tmp): a file another account put there is not read.
+bool owned_by_this_user(std::FILE *file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && info.st_uid == geteuid();
+}
+
+// The whole content of a regular file of at most cap bytes that the running user owns.
 bool read_regular_file(const std::string &path, std::size_t cap, std::string &bytes) {
     bool not_regular = false;
     FilePtr file = open_regular_file(path.c_str(), not_regular);
-    if (!file) return false;
+    if (!file || !owned_by_this_user(file.get())) return false;
     bytes.clear();
     char block[1 << 14];
     std::size_t got;

@@ -2,7 +2,8 @@
 // CRLs as DER files, and the fetch-time database that says how old each one
 // is. Every file is written under a temporary name in the cache directory and
 // renamed into place, so a crash or a concurrent run never leaves a
-// half-written file that a later run would trust.
+// half-written file that a later run would trust. Only files the running
+// user owns are read: another account sharing the directory can plant none.
 #pragma once
 
 #include <string>
@@ -32,13 +33,15 @@ std::string crl_cache_key(const std::string &url);
 
 // The fetch time stored under key (0 when there is none). The table of a
 // cache directory is read from its database the first time it is needed;
-// a database that cannot be read, or holds no JSON object, counts as empty.
+// a database that cannot be read, is owned by another user, or holds no JSON
+// object, counts as empty.
 long fetch_time(const std::string &dir, const std::string &key);
 // Stores time under key and writes the database. Returns time.
 long store_fetch_time(const std::string &dir, const std::string &key, long time);
 
 // The bytes of a cached file whose fetch time is within window seconds of
-// now; false when the file is missing, unreadable or too old.
+// now; false when the file is missing, unreadable, owned by another user or
+// too old. What the bytes say is for the caller to check.
 bool read_fresh_file(const std::string &dir, const std::string &path, const std::string &key, long window,
                      std::string &bytes);
 // Writes bytes to path and stores the current time under key. A cache that

@@ -10,11 +10,15 @@
 #include <vector>
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <quillseal/quillseal.h>
 
 #include "core/handles.h"
+#include "crypto/crl_fetch.h"
 #include "crypto/hex.h"
+#include "crypto/ocsp_status.h"
+#include "crypto/revocation_cache.h"
 #include "crypto_support.h"
 #include "pdf/qpdf_api.h"
 #include "revocation_service.h"
@@ -29,12 +33,14 @@ using qstest::run_shell;
 using qstest::shell_quote;
 using qstest::TempDir;
 
-std::string conf_for(const RevocationService &pki, const TempDir &dir, const std::string &store) {
+std::string conf_for(const RevocationService &pki, const TempDir &dir, const std::string &store,
+                     const std::string &cache = "") {
     char stored[600];
     encrypt_password(qstest::kStorePassword, stored);
     const std::string path = dir.file(store + ".conf");
     qstest::write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file(store + ".p12") +
-                                 "\ncertpasswd=" + stored + "\nextrarange=6000\ncachedir=" + dir.path() + "\n");
+                                 "\ncertpasswd=" + stored + "\nextrarange=6000\ncachedir=" +
+                                 (cache.empty() ? dir.path() : cache) + "\n");
     return path;
 }
 
@@ -205,6 +211,68 @@ TEST(Ltv, AddltvRefusesWithoutLeavingAnOutput) {
     }
 }
 
+// The store receives only revocation data that verifies: a cached OCSP
+// response or CRL that the issuer did not sign, or that names another issuer,
+// is fetched again, and a distribution point that serves a CRL another key
+// signed fails the collection.
+TEST(Ltv, AddltvStoresOnlyRevocationDataThatVerifies) {
+    RevocationService pki;
+    TempDir dir;
+    const std::string in = signed_document(pki, dir, {"signer"});
+    qs::X509Ptr signer(PEM_read_X509(qs::open_file(pki.file("signer.pem").c_str(), "r").get(), nullptr, nullptr,
+                                     nullptr));
+    ASSERT_TRUE(signer);
+    const std::string key = qs::serial_key(signer.get());
+    std::string url;
+    ASSERT_EQ(qs::crl_url(signer.get(), url), qs::CrlPoint::Found);
+    const std::string crl_key = qs::crl_cache_key(url);
+    const std::string ocsp_file = "quillseal-ocsp-" + key + ".der", crl_file = "quillseal-crl-" + crl_key + ".der";
+    const struct {
+        const char *name;
+        std::string file, bytes, key;  // planted in the cache as just fetched
+        const char *path;              // where it comes from
+        bool used;
+    } cases[] = {
+        {"OCSP response of the issuer's responder", ocsp_file,
+         make_ocsp_response(pki, "signer.pem", "inter", "inter/responder"), key, "/ocsp/inter", true},
+        {"OCSP response signed by a key that carries the issuer's name", ocsp_file,
+         make_ocsp_response(pki, "signer.pem", "inter", "forger/ca"), key, "/ocsp/inter", false},
+        {"CRL of the issuer", crl_file, read_file(pki.file("crl/inter.crl")), crl_key, "/crl/inter.crl", true},
+        {"CRL of another issuer", crl_file, read_file(pki.file("crl/root.crl")), crl_key, "/crl/inter.crl", false},
+        {"CRL signed by a key that carries the issuer's name", crl_file, read_file(pki.file("crl/forged.crl")),
+         crl_key, "/crl/inter.crl", false},
+    };
+    std::vector<std::string> real_crls = {read_file(pki.file("crl/inter.crl")), read_file(pki.file("crl/root.crl"))};
+    std::sort(real_crls.begin(), real_crls.end());
+    const std::string out = dir.file("ltv.pdf");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string cache = dir.file(std::to_string(&c - cases));
+        ASSERT_EQ(run_shell("mkdir " + shell_quote(cache)).status, 0);
+        plant_cache_file(cache, c.file, c.bytes, c.key);
+        const int before = pki.requests_to(c.path);
+        const auto r = run_cli({"addltv", "-i", in, "-o", out, "-z", conf_for(pki, dir, "signer", cache)});
+        ASSERT_EQ(r.out.rfind("0#Document LTVed", 0), 0u) << r.out;
+        EXPECT_EQ(pki.requests_to(c.path) - before, c.used ? 0 : 1);
+        // The store holds the planted OCSP response only when it was used, and the CAs' own CRLs.
+        Store store = read_store(out);
+        EXPECT_EQ(std::count(store.ocsps.begin(), store.ocsps.end(), c.bytes), c.file == ocsp_file && c.used);
+        EXPECT_EQ(store.ocsps.size(), 2u);
+        std::sort(store.crls.begin(), store.crls.end());
+        EXPECT_EQ(store.crls, real_crls);
+        std::remove(out.c_str());
+    }
+
+    ASSERT_EQ(run_shell("cp " + shell_quote(pki.file("crl/forged.crl")) + " " + shell_quote(pki.file("crl/inter.crl")))
+                  .status,
+              0);
+    const std::string cache = dir.file("served");
+    ASSERT_EQ(run_shell("mkdir " + shell_quote(cache)).status, 0);
+    const auto r = run_cli({"addltv", "-i", in, "-o", out, "-z", conf_for(pki, dir, "signer", cache)});
+    EXPECT_EQ(r.out, "-1#The CRL is not signed by the certificate's issuer [URL: " + url + "]\n");
+    EXPECT_FALSE(file_exists(out));
+}
+
 // In this process, and spread over worker processes with -j.
 TEST(Ltv, AddltvOnADirectory) {
     RevocationService pki;
@@ -239,7 +307,7 @@ TEST(Ltv, LtvDataRecordOfOneSignature) {
                   0);
         return read_file(path);
     };
-    std::string many = "-nocrl";
+    std::string many = "-nocrl -certfile inter/ca.pem -certfile root/ca.pem";
     for (int i = 0; i < 11; ++i) {
         const std::string name = "many" + std::to_string(i);
         ASSERT_EQ(run_shell("cd " + shell_quote(pki.file("")) + " && openssl req -new -key signer.key -subj /CN=" + name +
@@ -258,8 +326,13 @@ TEST(Ltv, LtvDataRecordOfOneSignature) {
         {"root, intermediate and signer", p7("-nocrl -certfile signer.pem -certfile inter/ca.pem -certfile root/ca.pem") +
                                               std::string(64, '\0'),
          4, 2, 2, true, ""},  // the responders' certificates follow the chain
-        {"a CRL carried in the signature", p7("-in inter/crl.pem -certfile signer.pem -certfile inter/ca.pem"), 4, 2, 1,
-         false, ""},
+        {"a CRL carried in the signature",
+         p7("-in inter/crl.pem -certfile signer.pem -certfile inter/ca.pem -certfile root/ca.pem"), 4, 2, 1, false, ""},
+        {"a CRL carried in the signature that its issuer did not sign",
+         p7("-in forger/crl.pem -certfile signer.pem -certfile inter/ca.pem -certfile root/ca.pem"), 4, 2, 2, true, ""},
+        {"a certificate whose issuer the signature lacks", p7("-nocrl -certfile signer.pem -certfile inter/ca.pem"), 0,
+         0, 0, false,
+         "The signature does not carry the certificate's issuer; its revocation data cannot be checked...."},
         {"eleven certificates", p7(many), 0, 0, 0, false,
          "The signature has more than 10 certificates for the LTV data record."},
         {"no signature", "not a signature", 0, 0, 0, false, "d2i_PKCS7_bio() failed..."},

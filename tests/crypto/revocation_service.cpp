@@ -1,6 +1,7 @@
 #include "revocation_service.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <stdexcept>
 
 #include <openssl/asn1.h>
@@ -10,6 +11,7 @@
 #include <quillseal/quillseal.h>
 
 #include "core/handles.h"
+#include "crypto/der.h"
 #include "crypto/hex.h"
 
 namespace cryptotest {
@@ -82,6 +84,36 @@ std::string archived_ocsp_response(const std::string &pdf) {
     qs::OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &cursor, remaining));
     if (!response || cursor - start != remaining) return "not one OCSP response";
     return std::string(reinterpret_cast<const char *>(start), static_cast<std::size_t>(remaining));
+}
+
+std::string make_ocsp_response(const RevocationService &pki, const std::string &cert, const std::string &ca,
+                               const std::string &signer) {
+    qstest::TempDir dir;
+    const std::string request = shell_quote(dir.file("request.der")), response = dir.file("response.der");
+    const auto made = qstest::run_shell(
+        "openssl ocsp -no_nonce -issuer " + shell_quote(pki.file(ca + "/ca.pem")) + " -cert " +
+        shell_quote(pki.file(cert)) + " -reqout " + request + " >/dev/null 2>&1 && openssl ocsp -index " +
+        shell_quote(pki.file(ca + "/index.txt")) + " -CA " + shell_quote(pki.file(ca + "/ca.pem")) + " -rsigner " +
+        shell_quote(pki.file(signer + ".pem")) + " -rkey " + shell_quote(pki.file(signer + ".key")) + " -reqin " +
+        request + " -respout " + shell_quote(response) + " -ndays 1 2>&1");
+    if (made.status != 0) throw std::runtime_error("OCSP response not made: " + made.out);
+    return qstest::read_file(response);
+}
+
+std::string basic_response_of(const std::string &response_der) {
+    const unsigned char *cursor = reinterpret_cast<const unsigned char *>(response_der.data());
+    qs::OcspResponsePtr response(d2i_OCSP_RESPONSE(nullptr, &cursor, static_cast<long>(response_der.size())));
+    qs::OcspBasicPtr basic(response ? OCSP_response_get1_basic(response.get()) : nullptr);
+    const std::string der = qs::der_of<OCSP_BASICRESP, i2d_OCSP_BASICRESP>(basic.get());
+    if (der.empty()) throw std::runtime_error("no basic OCSP response");
+    return der;
+}
+
+void plant_cache_file(const std::string &cache, const std::string &name, const std::string &bytes,
+                      const std::string &key) {
+    qstest::write_file(cache + "/" + name, bytes);
+    qstest::write_file(cache + "/quillseal-cache.db",
+                       "{ \"" + key + "\": " + std::to_string(static_cast<long>(std::time(nullptr))) + " }");
 }
 
 std::string ocsp_verdict(const RevocationService &pki, const std::string &response_der, const std::string &cert,

@@ -33,6 +33,20 @@ private:
 // revocationInfoArchival attribute); empty when there is none.
 std::string archived_ocsp_response(const std::string &pdf);
 
+// A DER OCSPResponse about cert (a PKI file), answered from the database of
+// the CA in ca ("inter"), signed with signer and its key (PKI files without
+// ".pem" and ".key": "inter/responder", "inter/ca", "forger/ca").
+std::string make_ocsp_response(const RevocationService &pki, const std::string &cert, const std::string &ca,
+                               const std::string &signer);
+
+// The BasicOCSPResponse DER inside a DER OCSPResponse.
+std::string basic_response_of(const std::string &response_der);
+
+// Puts a file into a cache directory as if it had just been fetched: its
+// bytes, and the current time under key in the fetch-time database.
+void plant_cache_file(const std::string &cache, const std::string &name, const std::string &bytes,
+                      const std::string &key);
+
 // `openssl ocsp` reading a DER response about cert issued by issuer, the
 // response's signature checked against the PKI's root: "<cert>: good" etc.
 std::string ocsp_verdict(const RevocationService &pki, const std::string &response_der, const std::string &cert,

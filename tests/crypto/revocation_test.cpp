@@ -3,16 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include <json-c/json.h>
+#include <openssl/pem.h>
 
 #include <quillseal/quillseal.h>
 
 #include "core/handles.h"
+#include "crypto/ocsp_status.h"
 #include "crypto_support.h"
 #include "revocation_service.h"
 
@@ -104,6 +108,63 @@ TEST(Revocation, SignaturesArchiveTheSignersOcspStatus) {
 
 // A responder that is down only leaves the attribute out: nothing is left in
 // the message slot that a later failure of the same process would show.
+// A cached response stands for the signer only when the signer's issuer, or a
+// responder the issuer certified for OCSP signing, signed it about that very
+// certificate, and only when the running user owns the cache's files; any
+// other is fetched again. The default cache is the shared /tmp.
+TEST(Revocation, CachedResponsesAreTrustedOnlyWhenTheyVerify) {
+    RevocationService pki;
+    TempDir dir;
+    const passwd *nobody = getpwnam("nobody");
+    const bool can_chown = geteuid() == 0 && nobody;
+    qs::X509Ptr signer(PEM_read_X509(qs::open_file(pki.file("signer.pem").c_str(), "r").get(), nullptr, nullptr,
+                                     nullptr));
+    ASSERT_TRUE(signer);
+    const std::string key = qs::serial_key(signer.get());
+    const auto response_by = [&](const std::string &signed_with, const std::string &about = "signer.pem") {
+        return basic_response_of(make_ocsp_response(pki, about, "inter", signed_with));
+    };
+    const struct {
+        const char *name;
+        std::string planted;  // BasicOCSPResponse
+        std::string foreign;  // the cache file another user owns
+        bool used;
+    } cases[] = {
+        {"signed by the issuer itself", response_by("inter/ca"), "", true},
+        {"signed by the issuer's OCSP responder", response_by("inter/responder"), "", true},
+        {"signed by another CA's OCSP responder", response_by("root/responder"), "", false},
+        {"signed by a key that carries the issuer's name", response_by("forger/ca"), "", false},
+        {"about another certificate", response_by("inter/responder", "second.pem"), "", false},
+        {"a response file another user owns", response_by("inter/ca"), "quillseal-ocsp-basic-" + key + ".der", false},
+        {"a fetch-time database another user owns", response_by("inter/ca"), "quillseal-cache.db", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.foreign.empty() && !can_chown) {
+            std::printf("skipped (only root can give a file to another user): %s\n", c.name);
+            continue;
+        }
+        const std::string cache = dir.file(std::to_string(&c - cases));
+        ASSERT_EQ(run_shell("mkdir " + shell_quote(cache)).status, 0);
+        plant_cache_file(cache, "quillseal-ocsp-basic-" + key + ".der", c.planted, key);
+        if (!c.foreign.empty()) {
+            ASSERT_EQ(chown((cache + "/" + c.foreign).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        const std::string out = dir.file("signed.pdf");
+        const int before = pki.requests_to("/ocsp/inter");
+        const std::string conf = revocation_conf(pki, dir, "signer", cache);
+        const std::string line = run_cli({"-i", qstest::fixture("one-page.pdf"), "-o", out, "-z", conf}).out;
+        ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
+        EXPECT_EQ(pki.requests_to("/ocsp/inter") - before, c.used ? 0 : 1);
+        const std::string archived = archived_ocsp_response(out);
+        ASSERT_FALSE(archived.empty());
+        EXPECT_EQ(basic_response_of(archived) == c.planted, c.used);
+        const std::string verdict = ocsp_verdict(pki, archived, pki.file("signer.pem"), pki.file("inter/ca.pem"));
+        EXPECT_NE(verdict.find("signer.pem: good"), std::string::npos) << verdict;
+        std::remove(out.c_str());
+    }
+}
+
 TEST(Revocation, ToleratedFailureLeavesNoMessageBehind) {
     RevocationService pki;
     TempDir dir;

@@ -18,6 +18,8 @@
 #   tsa/                     a time-stamping authority of the intermediate (OCSP and CRL as signer)
 #                            and its `openssl ts -reply` configuration tsa/tsa.cnf, which puts the
 #                            chain into every token
+#   forger/ca.pem            a self-signed certificate with the intermediate's name and a key of
+#                            its own, and crl/forged.crl: a CRL naming the intermediate that it signed
 # Usage: make_ltv_pki.sh DIR BASE_URL
 set -euo pipefail
 out=${1:?usage: make_ltv_pki.sh DIR BASE_URL}
@@ -185,3 +187,11 @@ for ca in root inter; do
     openssl ca -batch -gencrl -config $ca/ca.cnf -out $ca/crl.pem 2>/dev/null
     openssl crl -in $ca/crl.pem -outform DER -out crl/$ca.crl
 done
+
+mkdir -p forger
+new_key forger/ca.key
+openssl req -x509 -new -key forger/ca.key -out forger/ca.pem -days 30 \
+    -subj "/O=Quillseal Test/CN=LTV Test Intermediate" -addext basicConstraints=critical,CA:TRUE 2>/dev/null
+openssl ca -batch -gencrl -config inter/ca.cnf -keyfile forger/ca.key -cert forger/ca.pem \
+    -out forger/crl.pem 2>/dev/null
+openssl crl -in forger/crl.pem -outform DER -out crl/forged.crl

@@ -31,12 +31,14 @@
 
 namespace {
 
-// Process-wide: the loaded engine, and 1 once it is initialised. One signing
-// runs at a time per process, so nothing guards them.
+// Process-wide: the loaded engine, 1 once it is initialised, and the
+// fingerprint of the settings (engine, module, key reference, PIN) it was
+// loaded with. One signing runs at a time per process, so nothing guards them.
 ENGINE *_engine = nullptr;
 int engine_inited = 0;
+std::string loaded_settings;
 
-// Fingerprints of the settings (module, key reference, PIN) whose key the
+// Fingerprints of the settings (engine, module, key reference, PIN) whose key the
 // device refused since the last shutdown. They are not tried again before the
 // next one, so that a wrong PIN costs one attempt per run and not one per
 // document: a smart card locks itself after a few.
@@ -54,15 +56,16 @@ struct ControlCommand {
 
 // SO_PATH, LIST_ADD and LOAD bring the engine object in through the dynamic
 // loader; MODULE_PATH and PIN then point it at the device. The first refusal
-// ends the sequence.
+// ends the sequence. An empty PIN is not sent: the engine would log in with
+// it, and some devices count an empty login as a wrong try.
 bool send_commands(SigningConfig *config, ENGINE *engine) {
-    const ControlCommand commands[] = {
+    std::vector<ControlCommand> commands = {
         {"SO_PATH", config->engine, "command SO_PATH failed..."},
         {"LIST_ADD", "1", "command LIST_ADD failed..."},
         {"LOAD", nullptr, "command LOAD failed..."},
         {"MODULE_PATH", config->library, "command MODULE_PATH failed..."},
-        {"PIN", config->pin, "command PIN failed..."},
     };
+    if (config->pin[0] != '\0') commands.push_back({"PIN", config->pin, "command PIN failed..."});
     for (const ControlCommand &command : commands) {
         if (!ENGINE_ctrl_cmd_string(engine, command.name, command.value, 0)) {
             debug(config, command.failure);
@@ -99,8 +102,44 @@ void keep_resident(const char *path) {
     if (void *handle = dlopen(path, RTLD_NOW | RTLD_NODELETE)) dlclose(handle);
 }
 
+void shutdown_engine() {
+    if (engine_inited != 1) return;
+    release(qs::EngineStructuralPtr(_engine), qs::EngineFunctionalPtr(_engine));
+    ENGINE_cleanup();
+    engine_inited = 0;
+    _engine = nullptr;
+    loaded_settings.clear();
+}
+
+// SHA-256 over a salt of this process and the settings a key is loaded with;
+// the PIN is fed to the digest where it stands and copied nowhere, and the
+// salt keeps a short PIN from being found by trying PINs against the list.
+std::string fingerprint(const SigningConfig *config) {
+    static unsigned char salt[16];
+    static const bool salted = RAND_bytes(salt, sizeof salt) == 1;
+    qs::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    bool ok = salted && ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
+              EVP_DigestUpdate(ctx.get(), salt, sizeof salt) == 1;
+    for (const char *part : {config->engine, config->library, config->p11key, config->pin})
+        ok = ok && EVP_DigestUpdate(ctx.get(), part, std::strlen(part) + 1) == 1;
+    ok = ok && EVP_DigestFinal_ex(ctx.get(), digest, &size) == 1;
+    if (!ok) throw std::runtime_error("The device settings could not be digested.");
+    return std::string(reinterpret_cast<const char *>(digest), size);
+}
+
+// Loads the engine with the configuration's settings. An engine loaded with
+// other settings is released first: the device session it keeps stays logged
+// in, and must not sign for a configuration that names another key, module or
+// PIN. The same settings reuse it, so a run over many documents loads it once.
 int register_engine(SigningConfig *config) {
-    if (engine_inited == 1) return 0;
+    const std::string settings = fingerprint(config);
+    if (engine_inited == 1) {
+        if (settings == loaded_settings) return 0;
+        debug(config, "the pkcs11 engine was loaded with other settings; it is released and loaded again");
+        shutdown_engine();
+    }
     debug(config, "loading pkcs11 engine");
     keep_resident(config->engine);
     ENGINE_load_dynamic();
@@ -128,34 +167,9 @@ int register_engine(SigningConfig *config) {
     // after shutdown, and loading them again in the same process then fails.
     _engine = engine.release();  // with its functional reference from ENGINE_init
     engine_inited = 1;
+    loaded_settings = settings;
     debug(config, "loaded pkcs11 engine");
     return 0;
-}
-
-// SHA-256 over a salt of this process and the settings a key is loaded with;
-// the PIN is fed to the digest where it stands and copied nowhere, and the
-// salt keeps a short PIN from being found by trying PINs against the list.
-std::string fingerprint(const SigningConfig *config) {
-    static unsigned char salt[16];
-    static const bool salted = RAND_bytes(salt, sizeof salt) == 1;
-    qs::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    bool ok = salted && ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
-              EVP_DigestUpdate(ctx.get(), salt, sizeof salt) == 1;
-    for (const char *part : {config->library, config->p11key, config->pin})
-        ok = ok && EVP_DigestUpdate(ctx.get(), part, std::strlen(part) + 1) == 1;
-    ok = ok && EVP_DigestFinal_ex(ctx.get(), digest, &size) == 1;
-    if (!ok) throw std::runtime_error("The device settings could not be digested.");
-    return std::string(reinterpret_cast<const char *>(digest), size);
-}
-
-void shutdown_engine() {
-    if (engine_inited != 1) return;
-    release(qs::EngineStructuralPtr(_engine), qs::EngineFunctionalPtr(_engine));
-    ENGINE_cleanup();
-    engine_inited = 0;
-    _engine = nullptr;
 }
 
 // The engine for a process whose default configuration file names a device

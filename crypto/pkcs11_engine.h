@@ -1,5 +1,7 @@
-// PKCS#11 security devices through OpenSSL's dynamic engine: loaded once per
-// process, pointed at the device vendor's module, released at shutdown.
+// PKCS#11 security devices through OpenSSL's dynamic engine: pointed at the
+// device vendor's module and loaded once for one set of settings (engine,
+// module, key reference, PIN), loaded again for other settings, released at
+// shutdown.
 #pragma once
 
 #include <quillseal/config.h>
@@ -8,7 +10,7 @@
 
 namespace qs {
 
-// True when the device refused the key of these settings (module, key
+// True when the device refused the key of these settings (engine, module, key
 // reference, PIN) since the last shutdown: they are not tried again before the
 // next one, so that a wrong PIN cannot lock a card one document at a time.
 bool refused_before(SigningConfig *config);

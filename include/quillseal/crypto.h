@@ -169,10 +169,13 @@ QS_API LTVData *getLTVData(const unsigned char *contents, int length, const char
 QS_API void free_LTVData(LTVData *data);
 
 /* ---- PKCS#11 engine ----
- * pkcs11engine_register loads the engine object config->engine once per
- * process and points it at the module config->library with config->pin;
- * 0 when it is (or already was) ready, -1 otherwise (written to the debug log
- * only; the caller reports). Keys are then loaded by config->p11key.
+ * pkcs11engine_register loads the engine object config->engine and points it
+ * at the module config->library with config->pin (an empty PIN is not sent);
+ * 0 when it is (or already was, with these very settings) ready, -1 otherwise
+ * (written to the debug log only; the caller reports). Keys are then loaded by
+ * config->p11key. An engine loaded with another engine, module, key reference
+ * or PIN is released and loaded again, so that a device session logged in for
+ * one configuration never signs for another.
  * pkcs11engine_init registers it when the default configuration file names a
  * PKCS#11 device (pdfsigning_init calls it); pkcs11engine_shutdown releases it
  * (pdfsigning_shutdown calls it), and a later registration loads it again. */

@@ -138,6 +138,105 @@ TEST_F(DeviceEngine, RefusedConfigurationIsReportedAndALaterSigningSucceeds) {
     EXPECT_EQ(logged.find(SoftToken::kPin), std::string::npos);
 }
 
+// One process signing for several configurations, as a signing service does
+// for its users: each signing uses a device key only with its own PIN, though
+// the engine stays loaded between signings. Two tokens, each with a key and a
+// PIN of its own, sign in turns; a wrong PIN fails as a wrong PIN right after
+// a signing that logged the device in.
+TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
+    const std::string second_pin = "246810";
+    ASSERT_EQ(token.add_token("qs2", second_pin, "ec-signer.key"), "");
+    const std::string first_url = "pkcs11:token=qs;object=signer", second_url = "pkcs11:token=qs2;object=signer";
+    const std::string slot_url = "slot_" + token.slot() + "-id_01";
+    const auto second = [&](const std::string &name, const std::string &pin) {
+        return token.write_config(dir, name, second_url, "ec-signer.pem", "debug=on\nlogfile=" + log + "\n", pin);
+    };
+    const struct {
+        const char *what;
+        std::string conf;
+        const char *signer;  // the display name of the signature; null when the device refuses
+    } steps[] = {
+        {"first token, its PIN", config("first.conf"), "Test Signer"},
+        {"first token, a wrong PIN", config("wrong.conf", first_url, "999999"), nullptr},
+        {"first token, its PIN again", config("first.conf"), "Test Signer"},
+        {"first token by slot and id, a wrong PIN sent as a command", config("slot-wrong.conf", slot_url, "999999"),
+         nullptr},
+        {"second token, its PIN", second("second.conf", second_pin), "EC Signer"},
+        {"first token's key with the second token's PIN", config("crossed.conf", first_url, second_pin), nullptr},
+        {"first token by slot and id, its PIN", config("slot.conf", slot_url), "Test Signer"},
+        {"second token's key with the first token's PIN", second("crossed2.conf", SoftToken::kPin), nullptr},
+        {"second token, its PIN again", second("second.conf", second_pin), "EC Signer"},
+        {"first token, its PIN once more", config("first.conf"), "Test Signer"},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.what);
+        const std::string out = dir.file("out.pdf");
+        message();
+        const int rc = sign_with(step.conf, out);
+        if (!step.signer) {
+            EXPECT_EQ(rc, -1);
+            EXPECT_EQ(message(), "Error: ENGINE_load_private_key() returned NULL key...");
+            EXPECT_FALSE(qstest::file_exists(out));
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << message();
+        EXPECT_EQ(check_signed(out), "");
+        EXPECT_EQ(verify(out.c_str(), "{}"), 0);
+        EXPECT_EQ(message(), step.signer);
+        std::remove(out.c_str());
+    }
+    const std::string logged = qstest::read_file(log);
+    for (const std::string &pin : {std::string(SoftToken::kPin), second_pin, std::string("999999")})
+        EXPECT_EQ(logged.find(pin), std::string::npos);
+}
+
+// An empty PIN sends no login at all, as some devices count an empty login as
+// a wrong try. The calls between the engine and the SoftHSM2 module are seen
+// through pkcs11-spy, which logs each of them. The spy keeps memory of its own
+// after it is unloaded, so it runs in a child that ends without a leak check.
+TEST_F(DeviceEngine, AnEmptyPinSendsNoLogin) {
+    const std::string spy =
+        qstest::run_shell("dpkg -L opensc-pkcs11 2>/dev/null | grep '/pkcs11-spy\\.so$' | head -n1 | tr -d '\\n'").out;
+    if (spy.empty()) GTEST_SKIP() << "pkcs11-spy (Debian package opensc-pkcs11) is not installed";
+    const std::string calls = dir.file("calls.log"), findings = dir.file("findings.txt");
+    const struct {
+        const char *what;
+        std::string conf;
+        bool signs;
+    } cases[] = {
+        {"URI without a PIN", config("uri.conf", "pkcs11:token=qs;object=signer", "", "library=" + spy + "\n"), false},
+        {"slot and id without a PIN",
+         config("slot.conf", "slot_" + token.slot() + "-id_01", "", "library=" + spy + "\n"), false},
+        {"URI with its PIN: the login is seen",
+         config("pin.conf", "pkcs11:token=qs;object=signer", SoftToken::kPin, "library=" + spy + "\n"), true},
+    };
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("PKCS11SPY", token.module().c_str(), 1);
+        setenv("PKCS11SPY_OUTPUT", calls.c_str(), 1);
+        std::string found;
+        for (const auto &c : cases) {
+            std::remove(calls.c_str());
+            const int rc = sign_with(c.conf, dir.file("out.pdf"));
+            pdfsigning_shutdown();  // the module is finalised and the log complete
+            const std::string seen = qstest::read_file(calls), what = c.what;
+            if (rc != (c.signs ? 0 : -1)) found += what + ": signing returned " + std::to_string(rc) + "; ";
+            if (seen.find("C_Initialize") == std::string::npos) found += what + ": the spy saw no call; ";
+            if ((seen.find("C_Login") != std::string::npos) != c.signs)
+                found += what + (c.signs ? ": no login was seen; " : ": a login was sent; ");
+            std::remove(dir.file("out.pdf").c_str());
+        }
+        qstest::write_file(findings, found);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(qstest::read_file(findings), "");
+}
+
 // Gives this process its own /usr/local (a private mount namespace under a
 // user namespace that maps the caller to root), so that the library's default
 // configuration file can be placed there. False where the system forbids it.

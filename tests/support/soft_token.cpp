@@ -34,21 +34,34 @@ SoftToken::SoftToken(const TempDir &dir)
     const std::string tokens = dir.file("tokens");
     mkdir(tokens.c_str(), 0700);
     write_file(conf_, "directories.tokendir = " + tokens + "\nobjectstore.backend = file\nlog.level = ERROR\n");
-    const std::string util = env() + "softhsm2-util ";
-    const RunResult init =
-        run_shell(util + "--init-token --free --label qs --so-pin 12345678 --pin " + kPin + " 2>&1");
+    slot_ = init_token("qs", kPin, problem_);
+    if (slot_.empty()) return;
+    problem_ += import_key("qs", kPin, "signer.key", "signer", "01");
+    problem_ += import_key("qs", kPin, "ec-signer.key", "ec", "02");
+}
+
+std::string SoftToken::init_token(const std::string &label, const std::string &pin, std::string &problem) const {
+    const RunResult init = run_shell(env() + "softhsm2-util --init-token --free --label " + label +
+                                     " --so-pin 12345678 --pin " + pin + " 2>&1");
     const auto at = init.out.find("reassigned to slot ");
     if (init.status != 0 || at == std::string::npos) {
-        problem_ = "softhsm2-util --init-token: " + init.out;
-        return;
+        problem = "softhsm2-util --init-token: " + init.out;
+        return "";
     }
-    slot_ = first_line(init.out.substr(at + 19));
-    const char *keys[][3] = {{"signer.key", "signer", "01"}, {"ec-signer.key", "ec", "02"}};
-    for (const auto &key : keys) {
-        const RunResult import = run_shell(util + "--import " + shell_quote(fixture(key[0])) + " --token qs --label " +
-                                           key[1] + " --id " + key[2] + " --pin " + kPin + " 2>&1");
-        if (import.status != 0) problem_ += "softhsm2-util --import " + std::string(key[0]) + ": " + import.out;
-    }
+    return first_line(init.out.substr(at + 19));
+}
+
+std::string SoftToken::import_key(const std::string &token, const std::string &pin, const std::string &key,
+                                  const std::string &label, const std::string &id) const {
+    const RunResult import = run_shell(env() + "softhsm2-util --import " + shell_quote(fixture(key)) + " --token " +
+                                       token + " --label " + label + " --id " + id + " --pin " + pin + " 2>&1");
+    return import.status == 0 ? "" : "softhsm2-util --import " + key + ": " + import.out;
+}
+
+std::string SoftToken::add_token(const std::string &label, const std::string &pin, const std::string &key) const {
+    std::string problem;
+    if (init_token(label, pin, problem).empty()) return problem;
+    return import_key(label, pin, key, "signer", "01");
 }
 
 std::string SoftToken::env() const { return "SOFTHSM2_CONF=" + shell_quote(conf_) + " "; }

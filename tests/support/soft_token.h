@@ -27,6 +27,11 @@ public:
     // Points the module at this token for code running in this process.
     void activate() const;
 
+    // Initialises one more token in the same token folder, labelled label,
+    // with its own PIN, holding key (a fixture key file) as "signer" (id 01).
+    // Empty when that went well, else what went wrong.
+    std::string add_token(const std::string &label, const std::string &pin, const std::string &key) const;
+
     // A key=value configuration for this token, the PIN stored encrypted,
     // followed by extra lines; pin_value replaces the PIN.
     std::string write_config(const TempDir &dir, const std::string &name, const std::string &p11url,
@@ -34,6 +39,12 @@ public:
                              const std::string &pin_value = kPin) const;
 
 private:
+    // The slot of a new token, or nothing with the reason in problem.
+    std::string init_token(const std::string &label, const std::string &pin, std::string &problem) const;
+    // What went wrong importing key as label and id into token, or nothing.
+    std::string import_key(const std::string &token, const std::string &pin, const std::string &key,
+                           const std::string &label, const std::string &id) const;
+
     std::string conf_, slot_, engine_, module_, problem_;
 };
 

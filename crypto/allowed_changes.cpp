@@ -164,8 +164,10 @@ std::string form_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateC
 
 std::string catalog_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateContext &context) {
     for (const std::string &key : changed_keys(before, after)) {
-        // The security store, the extension level that comes with it, and this system's own mark.
-        if (key == "/DSS" || key == "/Extensions" || key == "/Quillseal") continue;
+        // The security store and the extension level that comes with it. Any
+        // other key, this system's own mark among them, is no change signing
+        // or validation data explains.
+        if (key == "/DSS" || key == "/Extensions") continue;
         if (key == "/AcroForm") {
             const std::string change = form_change(entry(before, key), entry(after, key), context);
             if (!change.empty()) return change;

@@ -1,6 +1,8 @@
-// Widget annotation, interactive form, page annotations and the refusal of a
-// certified document.
+// Widget annotation, interactive form, page annotations, the refusal of a
+// certified document and whether a document is signed already.
 #include "pdf/form_fields.h"
+
+#include <set>
 
 #include "core/text.h"
 #include "core/version.h"
@@ -25,6 +27,21 @@ struct Consulted {
 bool grants_no_changes(QPDFObjectHandle params) {
     QPDFObjectHandle p = params.isDictionary() ? params.getKey("/P") : QPDFObjectHandle::newNull();
     return p.isNumber() && p.getNumericValue() == 1;
+}
+
+// Field trees deeper than this are not looked into; real forms nest a few levels.
+constexpr int kDeepestField = 32;
+
+// True when the field, or a field below it, holds a signature: a value that is
+// a dictionary (the values of other fields are texts, names or arrays).
+bool holds_signature(QPDFObjectHandle field, std::set<QPDFObjGen> &seen, int depth) {
+    if (!field.isDictionary() || depth > kDeepestField) return false;
+    if (field.isIndirect() && !seen.insert(field.getObjGen()).second) return false;
+    if (field.getKey("/V").isDictionary()) return true;
+    QPDFObjectHandle kids = field.getKey("/Kids");
+    for (int i = 0; kids.isArray() && i < kids.getArrayNItems(); ++i)
+        if (holds_signature(kids.getArrayItem(i), seen, depth + 1)) return true;
+    return false;
 }
 
 // A direct copy of an indirect dictionary, or the dictionary itself.
@@ -58,6 +75,18 @@ bool is_certified(QPDFObjectHandle catalog, std::vector<QPDFObjGen> *consulted) 
     return false;
 }
 
+bool carries_signature(QPDFObjectHandle catalog) {
+    // A certification or usage-rights signature is named in /Perms.
+    QPDFObjectHandle perms = catalog.getKey("/Perms");
+    if (perms.isDictionary() && !perms.getKeys().empty()) return true;
+    QPDFObjectHandle form = catalog.getKey("/AcroForm");
+    QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
+    std::set<QPDFObjGen> seen;
+    for (int i = 0; fields.isArray() && i < fields.getArrayNItems(); ++i)
+        if (holds_signature(fields.getArrayItem(i), seen, 0)) return true;
+    return false;
+}
+
 QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
     QPDFObjectHandle rect = QPDFObjectHandle::newArray();
     for (int v : {fields.llx, fields.lly, fields.urx, fields.ury}) rect.appendItem(QPDFObjectHandle::newInteger(v));
@@ -88,6 +117,9 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
 std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int field, bool certify,
                                                    int signature) {
     std::vector<QPDFObjectHandle> rewritten;
+    // Earlier signatures cover the catalog: it changes only as a further
+    // signature needs, and this system's mark goes into unsigned documents only.
+    const bool first_signature = !carries_signature(catalog);
     QPDFObjectHandle form = catalog.getKey("/AcroForm");
     form = form.isDictionary() ? direct_dictionary(form) : QPDFObjectHandle::newDictionary();
     QPDFObjectHandle fields = form.getKey("/Fields");
@@ -106,7 +138,7 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
         perms.replaceKey("/DocMDP", forward_reference(signature));
         catalog.replaceKey("/Perms", perms);
     }
-    catalog.replaceKey("/Quillseal", QPDFObjectHandle::newString(kVersion));
+    if (first_signature) catalog.replaceKey("/Quillseal", QPDFObjectHandle::newString(kVersion));
     return rewritten;
 }
 

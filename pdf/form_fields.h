@@ -14,6 +14,10 @@ namespace qs {
 // indirect objects the answer was read from are added to consulted.
 bool is_certified(QPDFObjectHandle catalog, std::vector<QPDFObjGen> *consulted = nullptr);
 
+// True when the document carries a signature already: a form field whose
+// value is a signature, or a signature named in the catalog's /Perms.
+bool carries_signature(QPDFObjectHandle catalog);
+
 struct WidgetFields {
     int signature = 0;  // object number V of the signature dictionary
     QPDFObjectHandle page;
@@ -31,7 +35,9 @@ struct WidgetFields {
 QPDFObjectHandle widget_annotation(const WidgetFields &fields);
 
 // Puts field number first in the catalog's interactive form (written inline),
-// sets /SigFlags 3, /Perms for a certification, and the "/Quillseal" mark.
+// sets /SigFlags 3, /Perms for a certification, and the "/Quillseal" mark when
+// the document carries no signature yet (a later key in a signed catalog is a
+// change its signatures do not allow).
 // Indirect objects that were changed and must be written again are returned.
 std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int field,
                                                    bool certify, int signature);

@@ -261,13 +261,17 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     p.signature = prepare_signature(request, appname, subfilter, moddate, root);
     p.widget_body = prepare_widget(request, p.signature_number, pages.front(), corners, p.appearance);
     add_copied_objects(root, pages, p.relied_on);
+    // A document signed before keeps its catalog as its signatures need it:
+    // only what the new field needs changes there.
+    const bool first_signature = !carries_signature(root);
 
     std::vector<QPDFObjectHandle> form_objects =
         add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
     if (request.visible)
         for (QPDFObjectHandle object : add_font_to_form(root, p.appearance.font_name, p.appearance.font))
             form_objects.push_back(object);
-    if (subfilter == "/ETSI.CAdES.detached") set_adbe_extension(root, 8);
+    if (first_signature && !request.document_timestamp && subfilter == "/ETSI.CAdES.detached")
+        set_adbe_extension(root, 8);
     for (QPDFObjectHandle each : pages) add_widget_to_page(each, p.widget_number);
     prepare_rewrites(root, form_objects, pages, p);
     return true;

@@ -197,6 +197,8 @@ std::string usage_text(Command command) {
         std::string("If -z is missing the configuration file \"") + kDefaultConfig + "\" is used instead.\n\n";
     const std::string workers = "If -i and -o are directories, -j N works on N files at once in separate processes; "
                                 "-j 0 uses one process per processor.\n";
+    const std::string list = "With -i - the input files are named on standard input, one per line, and go into the "
+                             "-o directory as the files of an input directory do.\n";
     switch (command) {
     case Command::Sign:
         t += "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
@@ -205,6 +207,7 @@ std::string usage_text(Command command) {
         t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n";
         t += "If -i and -o are directories all the PDF files in the input directory are signed and placed in the output "
              "directory, if not there yet.\n";
+        t += list;
         t += workers;
         t += missing_z;
         t += "The password is the open document password, needed if the signed document is to be encrypted.\n";
@@ -214,6 +217,7 @@ std::string usage_text(Command command) {
     case Command::AddLtv:
         t += "quillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
         t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-ltved\" appended.\n";
+        t += list;
         t += workers;
         t += missing_z;
         t += "The input file needs to be already signed.\n";

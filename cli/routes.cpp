@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/documents.h"
 #include "cli/worker_pool.h"
 
 namespace cli {
@@ -47,13 +48,6 @@ std::string shell_word(const std::string &word) {
     std::string quoted = "'";
     for (char ch : word) quoted += (ch == '\'') ? std::string("'\\''") : std::string(1, ch);
     return quoted + "'";
-}
-
-// The partial files a killed run leaves beside its outputs never hold ".pdf"
-// in their names, so a directory run neither signs them nor takes them for
-// outputs that exist.
-bool is_pdf_name(const std::string &name) {
-    return name.find(".pdf") != std::string::npos || name.find(".PDF") != std::string::npos;
 }
 
 bool uses_java_route(const SigningConfig &config) {
@@ -130,11 +124,7 @@ int run_single_file(const Options &o, SigningConfig *config) {
     return rc;
 }
 
-std::string join_path(const std::string &dir, const char *name) {
-    return (!dir.empty() && dir.back() == '/') ? dir + name : dir + "/" + name;
-}
-
-// One document of a directory run, read with its own configuration.
+// One document of a directory or list run, read with its own configuration.
 int sign_one_in_directory(const Options &o, const std::string &in, const std::string &out) {
     if (o.command == Command::AddLtv) return ltv(in.c_str(), out.c_str(), o.config.c_str());
     if (o.command == Command::Timestamp) return timestamp_document(in.c_str(), out.c_str(), o.config.c_str());
@@ -143,51 +133,61 @@ int sign_one_in_directory(const Options &o, const std::string &in, const std::st
                 o.config.c_str(), o.timestamp, o.certify);
 }
 
-// The documents of the run one after the other in this process, in the
-// order the directory gives them; the status is the last document's result.
-int run_directory_here(const Options &o, DIR *in_dir) {
+// The "-1#" line of a document of a directory or list run that was not
+// signed; every such line of this module is made here.
+std::string document_failure_line(const std::string &why) { return "-1#" + why + "\n"; }
+
+// The documents one after the other in this process, in their order; the
+// result is the last document's, and failed is set when any document failed.
+int run_documents_here(const Options &o, const std::vector<Document> &documents, bool &failed) {
     int status = 0;
-    while (const dirent *entry = readdir(in_dir)) {
-        if (!is_pdf_name(entry->d_name)) continue;
-        const std::string in = join_path(o.input, entry->d_name);
-        const std::string out = join_path(o.output, entry->d_name);
-        if (access(out.c_str(), F_OK) == 0) {
-            std::fputs(exists_line(in, out).c_str(), stdout);
+    for (const Document &doc : documents) {
+        if (access(doc.output.c_str(), F_OK) == 0) {
+            std::fputs(exists_line(doc.input, doc.output).c_str(), stdout);
             continue;
         }
         errno = 0;  // the existence test above leaves ENOENT behind
-        status = sign_one_in_directory(o, in, out);
+        status = sign_one_in_directory(o, doc.input, doc.output);
         if (status == 0) {
-            print_success(o.command, in, out);
+            print_success(o.command, doc.input, doc.output);
         } else {
-            print_failure_line();
+            std::fputs(document_failure_line(failure_text()).c_str(), stdout);
+            failed = true;
         }
         std::fflush(stdout);
     }
     return status;
 }
 
-// The documents of the run spread over -j worker processes; the status is -1
-// when any document failed.
-int run_directory_in_workers(const Options &o, DIR *in_dir) {
-    std::vector<Document> documents;
-    while (const dirent *entry = readdir(in_dir))
-        if (is_pdf_name(entry->d_name))
-            documents.push_back({join_path(o.input, entry->d_name), join_path(o.output, entry->d_name)});
+// The documents spread over -j worker processes; -1 when any document failed.
+int run_documents_in_workers(const Options &o, const std::vector<Document> &documents) {
     unsigned workers = 1;
     worker_count(o.jobs, workers);
     DocumentWork work;
     work.run = [&o](const std::string &in, const std::string &path) { return sign_one_in_directory(o, in, path); };
     work.finished_line = [&o](const Document &doc, int result) {
-        return result == 0 ? success_line(o.command, doc.input, doc.output) : failure_line();
+        return result == 0 ? success_line(o.command, doc.input, doc.output) : document_failure_line(failure_text());
     };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
     return run_in_workers(documents, o.output, workers, work);
 }
 
+// The output directory of a directory or list run; false after the line that says what is wrong.
+bool output_directory_ready(const Options &o) {
+    if (o.output.empty()) {
+        std::printf("-1#Please provide an output directory!\n");
+        return false;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR *)> out_dir(opendir(o.output.c_str()), &closedir);
+    if (!out_dir) {
+        std::printf("-1#Please make sure output directory exists!\n");
+        return false;
+    }
+    return true;
+}
+
 int run_directory(const Options &o) {
-    using DirPtr = std::unique_ptr<DIR, int (*)(DIR *)>;
-    DirPtr in_dir(opendir(o.input.c_str()), &closedir);
+    const std::unique_ptr<DIR, int (*)(DIR *)> in_dir(opendir(o.input.c_str()), &closedir);
     if (!in_dir) {
         print_failure_line();
         return -1;
@@ -196,32 +196,58 @@ int run_directory(const Options &o) {
         std::printf("-1#Verification takes one PDF file, not a directory: %s\n", on_one_line(o.input).c_str());
         return -1;
     }
-    if (o.output.empty()) {
-        std::printf("-1#Please provide an output directory!\n");
-        return 0;
-    }
-    DirPtr out_dir(opendir(o.output.c_str()), &closedir);
-    if (!out_dir) {
-        std::printf("-1#Please make sure output directory exists!\n");
-        return 0;
-    }
-    out_dir.reset();
+    if (!output_directory_ready(o)) return 0;
 
+    const std::vector<Document> documents = directory_documents(in_dir.get(), o.input, o.output);
     pdfsigning_init_cmd();
-    const int status = o.jobs.empty() ? run_directory_here(o, in_dir.get()) : run_directory_in_workers(o, in_dir.get());
+    bool failed = false;
+    const int status = o.jobs.empty() ? run_documents_here(o, documents, failed) : run_documents_in_workers(o, documents);
     pdfsigning_shutdown();
     return status;
 }
 
+// The files named on standard input, one a line, signed as a directory run
+// signs its files; -1 when any of them was refused or failed.
+int run_list(const Options &o) {
+    if (o.command == Command::Verify) {
+        std::printf("-1#Verification takes one PDF file, not a list of files.\n");
+        return -1;
+    }
+    // A batch without its output directory failed: whoever hands out batches must see it.
+    if (!output_directory_ready(o)) return -1;
+
+    const DocumentList list = read_document_list(stdin, o.output);
+    for (const Refusal &refusal : list.refusals)
+        std::fputs(document_failure_line(refusal.reason + " [File: " + on_one_line(refusal.input) + "]").c_str(),
+                   stdout);
+    bool failed = !list.refusals.empty();
+    if (list.read_error != 0) {
+        std::printf("-1#The list of input files could not be read to its end: %s [errno: %d]\n",
+                    std::strerror(list.read_error), list.read_error);
+        failed = true;
+    }
+    std::fflush(stdout);
+
+    pdfsigning_init_cmd();
+    if (o.jobs.empty())
+        run_documents_here(o, list.documents, failed);
+    else if (run_documents_in_workers(o, list.documents) != 0)
+        failed = true;
+    pdfsigning_shutdown();
+    return failed ? -1 : 0;
+}
+
 }  // namespace
 
-std::string failure_line() {
+std::string failure_text() {
     if (errno != 0) {
         const int number = errno;
-        return "-1#" + std::string(std::strerror(number)) + " [errno: " + std::to_string(number) + "]\n";
+        return std::string(std::strerror(number)) + " [errno: " + std::to_string(number) + "]";
     }
-    return "-1#" + fetch_message() + "\n";
+    return fetch_message();
 }
+
+std::string failure_line() { return "-1#" + failure_text() + "\n"; }
 
 void print_failure_line() { std::fputs(failure_line().c_str(), stdout); }
 
@@ -267,6 +293,7 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
     errno = 0;
+    if (options.input == "-") return run_list(options);
     if (is_pdf_name(options.input)) return run_single_file(options, config.get());
     return run_directory(options);
 }

@@ -14,7 +14,9 @@ int run_encrypt_password(const Options &options);
 // Reads the configuration and takes the Java, single-file or directory route.
 int run_command(const Options &options, int argc, const char *const argv[]);
 
-// The "-1#" line of a failed operation: the system error when one is set, else the message slot.
+// Why an operation failed: the system error when one is set, else the message slot.
+std::string failure_text();
+// Its "-1#" line.
 std::string failure_line();
 void print_failure_line();
 

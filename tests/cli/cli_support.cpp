@@ -24,7 +24,7 @@ FakeJava::FakeJava(const qstest::TempDir &dir) : bin_(dir.file("bin")), log_(dir
 
 std::string FakeJava::prefix() const { return "PATH=" + qstest::shell_quote(bin_) + ":\"$PATH\" "; }
 
-BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args) {
+BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args, const std::string &input) {
     const std::string err = dir.file("stderr.txt");
     std::string cmd =
         "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 "
@@ -32,6 +32,7 @@ BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string
         qstest::shell_quote(QS_CLI_PATH);
     for (const auto &a : args) cmd += " " + qstest::shell_quote(a);
     cmd += " 2>" + qstest::shell_quote(err);
+    if (!input.empty()) cmd += " <" + qstest::shell_quote(input);
     const qstest::RunResult r = qstest::run_shell(cmd);
     BoundedRun run;
     run.status = r.status;

@@ -31,7 +31,9 @@ struct BoundedRun {
     std::string out;   // standard output
     std::string err;   // standard error
 };
-BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args);
+// With an input file named, the program reads it as its standard input.
+BoundedRun run_bounded(const qstest::TempDir &dir, const std::vector<std::string> &args,
+                       const std::string &input = "");
 
 // The lines of a program's output.
 std::vector<std::string> output_lines(const std::string &out);

@@ -157,6 +157,92 @@ TEST(DirectoryRoute, StatusIsTheLastDocumentsResult) {
     EXPECT_FALSE(qstest::file_exists(dir.file("out/broken.pdf")));
 }
 
+// -i - takes the documents from a list on standard input, one path a line,
+// with and without worker processes: what cannot be signed gets its line and
+// the run goes on, and the run ends with 255.
+TEST(ListRoute, SignsTheListedFilesAndRefusesWhatCannotBeSigned) {
+    for (const char *workers : {"", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + workers);
+        TempDir dir;
+        const std::string conf = clitest::write_config(dir);
+        for (const char *folder : {"in", "in/sub", "out"}) mkdir(dir.file(folder).c_str(), 0755);
+        const std::string good = copy_fixture(dir, "one-page.pdf", "in/a b.pdf");
+        const std::string same = copy_fixture(dir, "one-page.pdf", "in/c.pdf");
+        const std::string second = copy_fixture(dir, "ten-pages.pdf", "in/sub/c.pdf");
+        const std::string done = copy_fixture(dir, "one-page.pdf", "in/done.pdf");
+        qstest::write_file(dir.file("out/done.pdf"), "already here");
+        qstest::write_file(dir.file("in/broken.pdf"), "plain text, not a PDF");
+        qstest::write_file(dir.file("in/notes.txt"), "not a document");
+        const struct {
+            std::string line;
+            std::string status;  // the start of its status line; empty: none
+        } listed[] = {
+            {good, "0#Document signed: input[" + good + "] output[" + dir.file("out/a b.pdf") + "]"},
+            {"", ""},
+            {same, "0#Document signed: input[" + same + "] output[" + dir.file("out/c.pdf") + "]"},
+            {second, "-1#An earlier listed file has the same name, and both would be signed into " +
+                         dir.file("out/c.pdf") + "; this one is left unsigned [File: " + second + "]"},
+            {done, "0#Output document already exists: input[" + done + "]"},
+            {dir.file("in/notes.txt"), "-1#The file name holds neither \".pdf\" nor \".PDF\""},
+            {dir.file("in/missing.pdf"), "-1#No such file or directory [File: " + dir.file("in/missing.pdf") + "]"},
+            {dir.file("in/broken.pdf"), "-1#Document may be corrupted"},
+            {std::string("in/x\0.pdf", 9), "-1#The listed path holds a NUL byte, so it names no file [File: in/x\\0.pdf]"},
+            {std::string(5000, 'a') + ".pdf", "-1#The listed path is longer than 4095 bytes"},
+        };
+        std::string list;
+        for (const auto &l : listed) list += l.line + "\n";
+        qstest::write_file(dir.file("list.txt"), list);
+
+        std::vector<std::string> args = {"-z", conf, "-i", "-", "-o", dir.file("out")};
+        if (*workers) args.insert(args.end(), {"-j", workers});
+        const auto r = clitest::run_bounded(dir, args, dir.file("list.txt"));
+        EXPECT_EQ(r.status, 255) << r.out << r.err;
+        const std::vector<std::string> lines = clitest::output_lines(r.out);
+        EXPECT_EQ(lines.size(), 9u) << r.out;  // one a listed path, none for the empty line
+        for (const auto &l : listed) {
+            if (l.status.empty()) continue;
+            int found = 0;
+            for (const std::string &line : lines)
+                if (line.rfind(l.status, 0) == 0) ++found;
+            EXPECT_EQ(found, 1) << l.status << "\n" << r.out;
+        }
+        EXPECT_EQ(clitest::check_signed_output(dir.file("out/a b.pdf")), "");
+        const std::string first_c = qstest::read_file(same);  // the output of c.pdf is the first one's
+        EXPECT_EQ(qstest::read_file(dir.file("out/c.pdf")).compare(0, first_c.size(), first_c), 0);
+        EXPECT_EQ(qstest::read_file(dir.file("out/done.pdf")), "already here");
+        EXPECT_EQ(qstest::run_shell("ls -A " + qstest::shell_quote(dir.file("out")) + " | wc -l").out, "3\n");
+    }
+}
+
+// Whatever stops a list run before its documents ends it with 255, so that
+// whoever hands out batches sees the batch fail; addltv takes the route too.
+TEST(ListRoute, ARunThatCannotStartEndsWith255) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir);
+    mkdir(dir.file("out").c_str(), 0755);
+    qstest::write_file(dir.file("list.txt"), dir.file("missing.pdf") + "\n");
+    qstest::write_file(dir.file("empty.txt"), "\n\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string list, out;
+        int status;
+    } cases[] = {
+        {{"verify", "-i", "-"}, "list.txt", "-1#Verification takes one PDF file, not a list of files.\n", 255},
+        {{"-z", conf, "-i", "-"}, "list.txt", "-1#Please provide an output directory!\n", 255},
+        {{"-z", conf, "-i", "-", "-o", dir.file("nowhere")}, "list.txt", "-1#Please make sure output directory exists!\n",
+         255},
+        {{"addltv", "-z", conf, "-i", "-", "-o", dir.file("out")}, "list.txt",
+         "-1#No such file or directory [File: " + dir.file("missing.pdf") + "]\n", 255},
+        {{"-z", conf, "-i", "-", "-o", dir.file("out"), "-j", "2"}, "empty.txt", "", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.list);
+        const auto r = clitest::run_bounded(dir, c.args, dir.file(c.list));
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, c.status) << r.err;
+    }
+}
+
 class JavaRoute : public ::testing::Test {
 protected:
     std::string run(const std::vector<std::string> &args, int *status) {

@@ -13,6 +13,8 @@ using qstest::run_cli;
 const char *kSignUsage = "Usage:\nquillseal -i input.pdf -o output.pdf -p \"password\"";
 const char *kLtvUsage =
     "Usage:\nquillseal addltv -i input.pdf -o output.pdf -z quillseal.conf -j <workers>\n";
+const char *kListLine = "With -i - the input files are named on standard input, one per line, and go into the -o "
+                        "directory as the files of an input directory do.\n";
 const char *kWorkersLine = "If -i and -o are directories, -j N works on N files at once in separate processes; -j 0 uses "
                            "one process per processor.\n";
 const char *kVerifyUsage = "Usage:\nquillseal verify -i input.pdf -z quillseal.conf\n";
@@ -35,7 +37,7 @@ TEST(Usage, SignUsageTextIsComplete) {
               "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n"
               "If -i and -o are directories all the PDF files in the input directory are signed and placed in the "
               "output directory, if not there yet.\n" +
-                  std::string(kWorkersLine) +
+                  std::string(kListLine) + kWorkersLine +
               "If -z is missing the configuration file \"/usr/local/quillseal/quillseal.conf\" is used instead.\n\n"
               "The password is the open document password, needed if the signed document is to be encrypted.\n"
               "\nThe configuration file can store an encrypted password for the PKCS#12 key store. The password can "
@@ -54,7 +56,7 @@ TEST(Usage, HelpWordsPrintTheirCommandsUsage) {
 
 TEST(Usage, AddltvAndVerifyTextsEndWithTheirNotes) {
     const auto l = run_cli({"addltv"}).out;
-    EXPECT_NE(l.find(std::string("appended.\n") + kWorkersLine + "If -z is missing"), std::string::npos) << l;
+    EXPECT_NE(l.find(std::string("appended.\n") + kListLine + kWorkersLine + "If -z is missing"), std::string::npos) << l;
     EXPECT_NE(l.find("is used instead.\n\nThe input file needs to be already signed.\n"), std::string::npos);
     const auto v = run_cli({"verify"}).out;
     EXPECT_NE(v.find("\nOnly -i is required.\nIf -z is missing, and needed, the configuration file "

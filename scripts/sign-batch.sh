@@ -79,4 +79,12 @@ fi
 # A stream cut short brings nothing in: the run again signs the whole batch.
 [ "${statuses[2]}" -eq 0 ] || exit 1
 find "$stage" -mindepth 1 -maxdepth 1 -type f -exec mv -n -t "$out" -- {} +
-[ "${statuses[0]}" -eq 0 ] && [ "${statuses[1]}" -eq 0 ]
+# What is left had a file of its name appear meanwhile (another batch listed a
+# document of the same name): that file is kept, and this one is dropped.
+kept=0
+for left in "$stage"/* "$stage"/.[!.]*; do
+    [ -e "$left" ] || continue
+    echo "-1#A signed file came back, but $out/${left##*/} appeared meanwhile and is kept; this one is dropped"
+    kept=1
+done
+[ "${statuses[0]}" -eq 0 ] && [ "${statuses[1]}" -eq 0 ] && [ $kept -eq 0 ]

@@ -210,9 +210,12 @@ std::string unchangeable(const ObjectUse &use, UpdateContext &context) {
     if (use.flags & kUsePageResources) return page + " resources";
     if (use.flags & kUseAnnotation) return page + " annotations";
     if (use.flags & kUsePageTree) return pages_text(context);
-    if (use.flags & kUseCatalogEntry) return "the document catalog entry " + written(use.catalog_key);
+    if (use.flags & kUsePageEntry) return page + " entry " + written(use.key);
+    if (use.flags & kUseCatalogEntry) return "the document catalog entry " + written(use.key);
     if (use.flags & kUseFormField) return "the form fields";
+    if (use.flags & kUseFormEntry) return "the form entry " + written(use.key);
     if (use.flags & kUseFormResourceItem) return "the form resources";
+    if (use.flags & kUseSecurityStoreItem) return "the document security store";
     return std::string();
 }
 

@@ -1,18 +1,30 @@
-// Walks what a viewer shows and what the signatures keep: the catalog and
-// its entries, the form, the security store and every page with its content,
-// resources and annotations, a few levels deep, and notes the uses of the
-// objects asked for.
+// Walks everything a reader shows or acts on and what the signatures keep:
+// the catalog and its entries, the information dictionary, the form, the
+// security store and every page with its content, resources, annotations
+// and other entries, each to any depth, and notes the uses of the objects
+// asked for. The catalog, the page tree and the pages are judged by their own
+// rules, so a walk below something else stops at them: a link's destination
+// names a page without making the page part of the link. Entries are read
+// with their null values, as a reference to an object the revision lacks is
+// one.
 #include "crypto/object_uses.h"
 
 #include <utility>
+#include <vector>
 
 namespace qs {
 namespace {
 
-// Levels below a catalog entry whose references are noted.
-constexpr int kCatalogDepth = 2;
 // Page trees deeper than this are not walked further up.
 constexpr int kMaxTreeDepth = 64;
+
+struct Use {
+    Use(unsigned flag_, int page_ = 0, std::string key_ = std::string())
+        : flag(flag_), page(page_), key(std::move(key_)) {}
+    unsigned flag;
+    int page;
+    std::string key;
+};
 
 class UseWalker {
 public:
@@ -21,126 +33,162 @@ public:
 
     void walk(QPDF &pdf) {
         QPDFObjectHandle root = pdf.getRoot();
-        note(root, kUseCatalog);
-        note(pdf.getTrailer().getKey("/Info"), kUseInfo);
-        for (auto &[key, value] : root.ditems()) {
+        const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+        mark_structure(root, pages);
+        note(root, {kUseCatalog});
+        QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+        note(info, {kUseInfo});
+        walk_below(info, {kUseInfo});
+        for (auto &[key, value] : root.getDictAsMap()) {
             if (key == "/Type" || key == "/Pages" || key == "/AcroForm" || key == "/DSS") continue;
-            walk_catalog_entry(value, key, 0);
+            walk_below(value, {kUseCatalogEntry, 0, key});
         }
         walk_form(root.getKey("/AcroForm"));
         walk_security_store(root.getKey("/DSS"));
-        note(root.getKey("/Pages"), kUsePageTree, 1);
-        walk_pages(pdf);
+        note(root.getKey("/Pages"), {kUsePageTree, 1});
+        int number = 0;
+        for (QPDFObjectHandle page : pages) walk_page(page, ++number);
     }
 
 private:
-    void note(QPDFObjectHandle object, unsigned flag, int page = 0, const std::string &key = std::string()) {
-        if (!object.isIndirect()) return;
-        const QPDFObjGen id = object.getObjGen();
-        if (wanted_.count(id) == 0) return;
-        ObjectUse &use = out_[id];
-        use.flags |= flag;
-        if (page > 0 && use.page == 0) use.page = page;
-        if (!key.empty() && use.catalog_key.empty()) use.catalog_key = key;
-    }
-
-    // False when this indirect container was already walked for this use.
-    bool first_visit(unsigned flag, QPDFObjectHandle object) {
-        return !object.isIndirect() || visited_.insert({flag, object.getObjGen()}).second;
-    }
-
-    void walk_catalog_entry(QPDFObjectHandle value, const std::string &key, int depth) {
-        note(value, kUseCatalogEntry, 0, key);
-        if (depth >= kCatalogDepth || !first_visit(kUseCatalogEntry, value)) return;
-        if (value.isDictionary())
-            for (auto &[name, item] : value.ditems()) walk_catalog_entry(item, key, depth + 1);
-        else if (value.isArray())
-            for (QPDFObjectHandle item : value.aitems()) walk_catalog_entry(item, key, depth + 1);
-    }
-
-    void walk_form(QPDFObjectHandle form) {
-        note(form, kUseForm);
-        if (!form.isDictionary()) return;
-        QPDFObjectHandle fields = form.getKey("/Fields");
-        note(fields, kUseFormFields);
-        if (fields.isArray())
-            for (QPDFObjectHandle field : fields.aitems()) note(field, kUseFormField);
-        QPDFObjectHandle resources = form.getKey("/DR");
-        note(resources, kUseFormResources);
-        if (!resources.isDictionary()) return;
-        for (auto &[kind, group] : resources.ditems()) {
-            note(group, kind == "/Font" ? kUseFormFonts : kUseFormResourceItem);
-            if (group.isDictionary())
-                for (auto &[name, item] : group.ditems()) note(item, kUseFormResourceItem);
-        }
-    }
-
-    void walk_security_store(QPDFObjectHandle store) {
-        note(store, kUseSecurityStore);
-        if (store.isDictionary()) note(store.getKey("/VRI"), kUseValidationInfo);
-    }
-
-    void walk_pages(QPDF &pdf) {
-        int number = 0;
-        for (QPDFObjectHandle page : pdf.getAllPages()) {
-            ++number;
-            note(page, kUsePage, number);
-            walk_tree_above(page, number);
-            walk_contents(page.getKey("/Contents"), number);
-            walk_resources(page.getKey("/Resources"), number);
-            walk_annotations(page.getKey("/Annots"), number);
-        }
-    }
-
-    // The nodes above a page, with the resources they hand down to it.
-    void walk_tree_above(QPDFObjectHandle page, int number) {
-        QPDFObjectHandle node = page.getKey("/Parent");
-        for (int depth = 0; depth < kMaxTreeDepth && node.isDictionary(); ++depth) {
-            if (!first_visit(kUsePageTree, node)) return;
-            note(node, kUsePageTree, number);
-            walk_resources(node.getKey("/Resources"), number);
-            node = node.getKey("/Parent");
-        }
-    }
-
-    void walk_contents(QPDFObjectHandle contents, int number) {
-        note(contents, kUsePageContent, number);
-        if (contents.isArray() && first_visit(kUsePageContent, contents))
-            for (QPDFObjectHandle stream : contents.aitems()) note(stream, kUsePageContent, number);
-    }
-
-    // The resources dictionary, each kind of resource and each resource.
-    void walk_resources(QPDFObjectHandle resources, int number) {
-        note(resources, kUsePageResources, number);
-        if (!resources.isDictionary() || !first_visit(kUsePageResources, resources)) return;
-        for (auto &[kind, group] : resources.ditems()) {
-            note(group, kUsePageResources, number);
-            if (group.isDictionary() && first_visit(kUsePageResources, group))
-                for (auto &[name, item] : group.ditems()) note(item, kUsePageResources, number);
-        }
-    }
-
-    // The annotations, their pop-ups and appearance streams.
-    void walk_annotations(QPDFObjectHandle annots, int number) {
-        note(annots, kUsePageAnnots, number);
-        if (!annots.isArray() || !first_visit(kUsePageAnnots, annots)) return;
-        for (QPDFObjectHandle annot : annots.aitems()) {
-            note(annot, kUseAnnotation, number);
-            if (!annot.isDictionary() || !first_visit(kUseAnnotation, annot)) continue;
-            note(annot.getKey("/Popup"), kUseAnnotation, number);
-            QPDFObjectHandle appearances = annot.getKey("/AP");
-            note(appearances, kUseAnnotation, number);
-            if (!appearances.isDictionary()) continue;
-            for (auto &[kind, appearance] : appearances.ditems()) {
-                note(appearance, kUseAnnotation, number);
-                if (appearance.isDictionary())
-                    for (auto &[state, stream] : appearance.ditems()) note(stream, kUseAnnotation, number);
+    // The catalog, the nodes of the page tree and the pages.
+    void mark_structure(QPDFObjectHandle root, const std::vector<QPDFObjectHandle> &pages) {
+        stop(root);
+        stop(root.getKey("/Pages"));
+        for (QPDFObjectHandle page : pages) {
+            stop(page);
+            QPDFObjectHandle node = page.getKey("/Parent");
+            for (int depth = 0; depth < kMaxTreeDepth && node.isDictionary(); ++depth) {
+                if (!stop(node)) break;
+                node = node.getKey("/Parent");
             }
         }
     }
 
+    // False when the object was already marked.
+    bool stop(QPDFObjectHandle object) {
+        return object.isIndirect() && structure_.insert(object.getObjGen()).second;
+    }
+
+    void note(QPDFObjectHandle object, const Use &use) {
+        if (!object.isIndirect()) return;
+        const QPDFObjGen id = object.getObjGen();
+        if (wanted_.count(id) == 0) return;
+        ObjectUse &noted = out_[id];
+        noted.flags |= use.flag;
+        if (use.page > 0 && noted.page == 0) noted.page = use.page;
+        if (!use.key.empty() && noted.key.empty()) noted.key = use.key;
+    }
+
+    // The value and everything it reaches, each object noted with the use once.
+    void walk_below(QPDFObjectHandle value, const Use &use) {
+        std::vector<QPDFObjectHandle> pending{value};
+        while (!pending.empty()) {
+            QPDFObjectHandle item = pending.back();
+            pending.pop_back();
+            if (item.isIndirect()) {
+                const QPDFObjGen id = item.getObjGen();
+                if (structure_.count(id)) continue;
+                note(item, use);
+                if (!visited_.insert({use.flag, id}).second) continue;
+            }
+            if (item.isStream()) item = item.getDict();
+            if (item.isDictionary()) {
+                // Back links lead to what is walked on its own: a field's or node's parent, an annotation's page.
+                for (auto &[key, child] : item.getDictAsMap())
+                    if (key != "/Parent" && key != "/P") pending.push_back(child);
+            } else if (item.isArray()) {
+                for (QPDFObjectHandle child : item.aitems()) pending.push_back(child);
+            }
+        }
+    }
+
+    void walk_form(QPDFObjectHandle form) {
+        note(form, {kUseForm});
+        if (!form.isDictionary()) return;
+        for (auto &[key, value] : form.getDictAsMap()) {
+            if (key == "/Fields") {
+                note(value, {kUseFormFields});
+                if (value.isArray())
+                    for (QPDFObjectHandle field : value.aitems()) walk_below(field, {kUseFormField});
+            } else if (key == "/DR") {
+                walk_form_resources(value);
+            } else {
+                walk_below(value, {kUseFormEntry, 0, key});
+            }
+        }
+    }
+
+    void walk_form_resources(QPDFObjectHandle resources) {
+        note(resources, {kUseFormResources});
+        if (!resources.isDictionary()) return;
+        for (auto &[kind, group] : resources.getDictAsMap()) {
+            if (kind != "/Font" || !group.isDictionary()) {
+                walk_below(group, {kUseFormResourceItem});
+                continue;
+            }
+            note(group, {kUseFormFonts});
+            for (auto &[name, font] : group.getDictAsMap()) walk_below(font, {kUseFormResourceItem});
+        }
+    }
+
+    void walk_security_store(QPDFObjectHandle store) {
+        note(store, {kUseSecurityStore});
+        if (!store.isDictionary()) return;
+        for (auto &[key, value] : store.getDictAsMap()) {
+            if (key != "/VRI") {
+                walk_below(value, {kUseSecurityStoreItem});
+                continue;
+            }
+            note(value, {kUseValidationInfo});
+            if (value.isDictionary())
+                for (auto &[signature, data] : value.getDictAsMap()) walk_below(data, {kUseSecurityStoreItem});
+        }
+    }
+
+    void walk_page(QPDFObjectHandle page, int number) {
+        note(page, {kUsePage, number});
+        walk_tree_above(page, number);
+        for (auto &[key, value] : page.getDictAsMap()) {
+            if (key == "/Parent" || key == "/Type") continue;
+            if (key == "/Contents")
+                walk_below(value, {kUsePageContent, number});
+            else if (key == "/Resources")
+                walk_below(value, {kUsePageResources, number});
+            else if (key == "/Annots")
+                walk_annotations(value, number);
+            else
+                walk_below(value, {kUsePageEntry, number, key});
+        }
+    }
+
+    // The nodes above a page, with what they hand down to it.
+    void walk_tree_above(QPDFObjectHandle page, int number) {
+        QPDFObjectHandle node = page.getKey("/Parent");
+        for (int depth = 0; depth < kMaxTreeDepth && node.isDictionary(); ++depth) {
+            if (node.isIndirect() && !visited_.insert({kUsePageTree, node.getObjGen()}).second) return;
+            note(node, {kUsePageTree, number});
+            for (auto &[key, value] : node.getDictAsMap()) {
+                if (key == "/Parent" || key == "/Kids" || key == "/Count" || key == "/Type") continue;
+                if (key == "/Resources")
+                    walk_below(value, {kUsePageResources, number});
+                else
+                    walk_below(value, {kUsePageEntry, number, key});
+            }
+            node = node.getKey("/Parent");
+        }
+    }
+
+    void walk_annotations(QPDFObjectHandle annots, int number) {
+        note(annots, {kUsePageAnnots, number});
+        if (!annots.isArray()) return;
+        if (annots.isIndirect() && !visited_.insert({kUsePageAnnots, annots.getObjGen()}).second) return;
+        for (QPDFObjectHandle annot : annots.aitems()) walk_below(annot, {kUseAnnotation, number});
+    }
+
     const std::set<QPDFObjGen> &wanted_;
     std::map<QPDFObjGen, ObjectUse> &out_;
+    std::set<QPDFObjGen> structure_;
     std::set<std::pair<unsigned, QPDFObjGen>> visited_;
 };
 

@@ -1,6 +1,9 @@
 // Judging one rewritten object against what it was used for. Values are
 // compared by their text, with references to other objects as references:
 // an object the reference points to that changed is judged on its own.
+// Signatures added by an update are not verified here; they must be signed
+// over the update that adds them, so that a field that shows an appearance
+// is one somebody signed.
 #include "crypto/allowed_changes.h"
 
 #include <string>
@@ -144,6 +147,45 @@ bool security_store_kept(const ObjectUse &use, QPDFObjectHandle before, QPDFObje
     return true;
 }
 
+bool is_name(QPDFObjectHandle object, const char *name) { return object.isName() && object.getName() == name; }
+
+// An XMP metadata stream: it describes the document, and no reader draws it.
+bool is_metadata_stream(QPDFObjectHandle object) {
+    if (!object.isStream()) return false;
+    QPDFObjectHandle dictionary = object.getDict();
+    return is_name(entry(dictionary, "/Type"), "/Metadata") && is_name(entry(dictionary, "/Subtype"), "/XML") &&
+           keys_within(dictionary, {"/Type", "/Subtype", "/Length", "/Filter", "/DecodeParms"});
+}
+
+// The catalog's XMP metadata rewritten in the update that gives the document
+// information new text, as signing programs keep the two alike.
+bool metadata_refreshed(const ObjectUse &use, QPDFObjectHandle before, QPDFObjectHandle after,
+                        const UpdateContext &context) {
+    return use.flags == kUseCatalogEntry && use.key == "/Metadata" && context.information_changed &&
+           is_metadata_stream(before) && is_metadata_stream(after);
+}
+
+// A signature value whose byte range covers the whole update at bounds and
+// whose contents hold something: the field was signed when it was added.
+bool signed_over(QPDFObjectHandle value, const UpdateBounds &bounds) {
+    QPDFObjectHandle range = entry(value, "/ByteRange"), contents = entry(value, "/Contents");
+    if (!range.isArray() || range.getArrayNItems() != 4 || !contents.isString()) return false;
+    long long numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        QPDFObjectHandle item = range.getArrayItem(i);
+        if (!item.isInteger()) return false;
+        numbers[i] = item.getIntValue();
+    }
+    const long long a = numbers[1], b = numbers[2], c = numbers[3];
+    const std::string bytes = contents.getStringValue();
+    return numbers[0] == 0 && a >= bounds.start && b >= a + 2 && c >= 0 && b + c >= bounds.eof &&
+           b + c <= bounds.end && bytes.find_first_not_of('\0') != std::string::npos;
+}
+
+bool is_timestamp(QPDFObjectHandle value) {
+    return is_name(entry(value, "/Type"), "/DocTimeStamp") || is_name(entry(value, "/SubFilter"), "/ETSI.RFC3161");
+}
+
 std::string form_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateContext &context) {
     if (!after.isDictionary()) return "the form";
     for (const std::string &key : changed_keys(before, after)) {
@@ -167,7 +209,15 @@ std::string catalog_change(QPDFObjectHandle before, QPDFObjectHandle after, Upda
         // The security store and the extension level that comes with it. Any
         // other key, this system's own mark among them, is no change signing
         // or validation data explains.
-        if (key == "/DSS" || key == "/Extensions") continue;
+        if (key == "/Extensions") continue;
+        if (key == "/DSS") {
+            context.kinds |= kUpdateSecurityStore;
+            continue;
+        }
+        if (key == "/Metadata" && context.information_changed && is_metadata_stream(entry(after, key))) {
+            context.kinds |= kUpdateMetadata;
+            continue;
+        }
         if (key == "/AcroForm") {
             const std::string change = form_change(entry(before, key), entry(after, key), context);
             if (!change.empty()) return change;
@@ -226,7 +276,9 @@ void find_added_signature_fields(UpdateContext &context) {
     if (!fields.isArray()) return;
     for (QPDFObjectHandle field : fields.aitems()) {
         if (!field.isIndirect() || context.added.count(field.getObjGen()) == 0) continue;
-        if (!is_signature_field(field)) continue;
+        QPDFObjectHandle value = entry(field, "/V");
+        if (!is_signature_field(field) || !signed_over(value, context.bounds)) continue;
+        context.kinds |= is_timestamp(value) ? kUpdateTimestamp : kUpdateSignature;
         context.signature_fields.insert(field.getObjGen());
         if (is_widget(field)) context.signature_widgets.insert(field.getObjGen());
         QPDFObjectHandle kids = entry(field, "/Kids");
@@ -244,27 +296,36 @@ std::string judge_trailer(UpdateContext &context) {
     QPDFObjectHandle old_info = entry(was, "/Info"), new_info = entry(now, "/Info");
     if (old_info.unparse() != new_info.unparse() && !only_text_changed(old_info, new_info))
         return "the document information";
+    context.information_changed = old_info.unparseResolved() != new_info.unparseResolved();
+    if (context.information_changed) context.kinds |= kUpdateInformation;
     return std::string();
 }
 
 std::string judge_object(const ObjectUse &use, QPDFObjectHandle before, QPDFObjectHandle after,
                          UpdateContext &context) {
     if (use.flags == 0) return kReplaced;
+    if (metadata_refreshed(use, before, after, context)) {
+        context.kinds |= kUpdateMetadata;
+        return std::string();
+    }
     std::string change = unchangeable(use, context);
     if (!change.empty()) return change;
+    // Text of the information dictionary is only text while nothing else uses the object.
+    if ((use.flags & kUseInfo) && (use.flags != kUseInfo || !only_text_changed(before, after)))
+        return "the document information";
     const std::string page = page_name(use.page);
     if ((use.flags & kUsePageAnnots) && !gains_only(before, after, context.signature_widgets))
         return page + " annotations";
     if ((use.flags & kUsePage) && !(change = page_change(use.page, before, after, context)).empty())
         return change;
     if ((use.flags & kUseCatalog) && !(change = catalog_change(before, after, context)).empty()) return change;
-    if ((use.flags & kUseInfo) && !only_text_changed(before, after)) return "the document information";
     if ((use.flags & kUseForm) && !(change = form_change(before, after, context)).empty()) return change;
     if ((use.flags & kUseFormFields) && !gains_only(before, after, context.signature_fields))
         return "the form fields";
     if ((use.flags & kUseFormResources) && !resources_kept(before, after)) return "the form resources";
     if ((use.flags & kUseFormFonts) && !fonts_kept(before, after)) return "the form resources";
     if (!security_store_kept(use, before, after)) return "the document security store";
+    if (use.flags & (kUseSecurityStore | kUseValidationInfo)) context.kinds |= kUpdateSecurityStore;
     return std::string();
 }
 

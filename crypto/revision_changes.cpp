@@ -2,8 +2,9 @@
 // update defines are found by comparing the cross-reference tables of the
 // revisions before and after it; an object defined anew whose content is
 // unchanged is no change; every other one is judged by what the revision
-// before used it for. Objects are read one at a time and streams are
-// compared by digest, so memory does not grow with the document.
+// before used it for. Objects are read one
+// at a time and streams are compared by digest, so memory does not grow with
+// the size of the document's data.
 #include "crypto/revision_changes.h"
 
 #include <map>
@@ -124,9 +125,9 @@ std::string damage_in_update(QPDF &after, const TableChanges &table) {
 }
 
 // What the update changed that it may not, or an empty text.
-std::string first_change(QPDF &before, QPDF &after, const TableChanges &table) {
+std::string first_change(UpdateContext &context, const TableChanges &table) {
+    QPDF &before = context.before, &after = context.after;
     if (!table.removed.empty()) return "objects the signature covers were removed";
-    UpdateContext context{before, after, table.added, {}, {}};
     std::string change = judge_trailer(context);
     if (!change.empty()) return change;
 
@@ -145,8 +146,8 @@ std::string first_change(QPDF &before, QPDF &after, const TableChanges &table) {
                               after.getObjectByObjGen(id), context);
         if (!change.empty()) return change;
     }
-    // An added object that the signed revision already referred to now takes
-    // the place of the null it had there.
+    // An added object that the signed revision already referred to, at any
+    // depth, now takes the place of the null it had there.
     for (const QPDFObjGen &id : table.added) {
         const auto use = uses.find(id);
         if (use == uses.end()) continue;
@@ -156,52 +157,71 @@ std::string first_change(QPDF &before, QPDF &after, const TableChanges &table) {
     return std::string();
 }
 
-}  // namespace
-
-std::string revision_change(QPDF &before, QPDF &after) {
-    after.getWarnings();  // what was noticed before the comparison concerns the revisions before
+// The failure message for the update from before to after, or an empty text
+// with the kinds of its changes added to kinds.
+std::string revision_change(QPDF &before, QPDF &after, const UpdateBounds &bounds, unsigned &kinds) {
     const TableChanges table = compare_tables(before, after);
-    const std::string change = first_change(before, after, table);
+    UpdateContext context{before, after, bounds, table.added, {}, {}};
+    const std::string change = first_change(context, table);
     const std::string damage = damage_in_update(after, table);
     if (!damage.empty()) return kUnreadable + damage;
-    return change.empty() ? change : kChanged + change;
+    if (!change.empty()) return kChanged + change;
+    kinds |= context.kinds;
+    return std::string();
+}
+
+LaterUpdates refused(const std::string &reason) {
+    LaterUpdates result;
+    result.outcome = LaterUpdates::Outcome::Refused;
+    result.reason = reason;
+    return result;
+}
+
+LaterUpdates judge_updates(std::FILE *file, long signed_end, long size) {
+    const std::vector<RevisionEnd> ends = later_revision_ends(file, signed_end, size, kMaxLaterRevisions);
+    if (ends.size() > kMaxLaterRevisions)
+        return refused("The document has more than " + std::to_string(kMaxLaterRevisions) +
+                       " updates after its signature.");
+    // What follows the last complete update may be a comment or blank
+    // lines; an update without its proper end is read differently by
+    // different readers, so it cannot be compared.
+    const long complete = ends.empty() ? signed_end : ends.back().end;
+    if (holds_document_parts(file, complete, size)) return refused(kUnreadable + "the file ends in an incomplete update");
+    LaterUpdates result;
+    if (ends.empty()) return result;
+    // The signed revision is read as the newest signature was found: a
+    // damaged cross-reference section is rebuilt. Later ones must be sound.
+    std::unique_ptr<QPDF> before = open_revision(file, signed_end, true);
+    long start = signed_end;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        std::unique_ptr<QPDF> after = open_update(file, ends[i].end, i + 1 == ends.size());
+        if (!after) continue;
+        after->getWarnings();  // what was noticed on opening concerns the revisions before
+        const std::string problem = revision_change(*before, *after, {start, ends[i].eof, ends[i].end}, result.kinds);
+        if (!problem.empty()) return refused(problem);
+        before = std::move(after);
+        start = ends[i].end;
+    }
+    result.outcome = LaterUpdates::Outcome::Allowed;
+    return result;
+}
+
+}  // namespace
+
+LaterUpdates judge_later_updates(std::FILE *file, long signed_end, long size) {
+    try {
+        return judge_updates(file, signed_end, size);
+    } catch (const QPDFExc &e) {
+        return refused(kUnreadable + e.getMessageDetail());
+    } catch (const std::exception &e) {
+        return refused(kUnreadable + e.what());
+    }
 }
 
 int check_later_revisions(std::FILE *file, long signed_end, long size) {
-    try {
-        const std::vector<long> ends = later_revision_ends(file, signed_end, size, kMaxLaterRevisions);
-        if (ends.size() > kMaxLaterRevisions) {
-            report("The document has more than " + std::to_string(kMaxLaterRevisions) +
-                   " updates after its signature.");
-            return -1;
-        }
-        // What follows the last complete update may be a comment or blank
-        // lines; an update without its proper end is read differently by
-        // different readers, so it cannot be compared.
-        const long complete = ends.empty() ? signed_end : ends.back();
-        if (holds_document_parts(file, complete, size)) {
-            report(kUnreadable + "the file ends in an incomplete update");
-            return -1;
-        }
-        // The signed revision is read as the newest signature was found: a
-        // damaged cross-reference section is rebuilt. Later ones must be sound.
-        std::unique_ptr<QPDF> before = open_revision(file, signed_end, true);
-        for (std::size_t i = 0; i < ends.size(); ++i) {
-            std::unique_ptr<QPDF> after = open_update(file, ends[i], i + 1 == ends.size());
-            if (!after) continue;
-            const std::string problem = revision_change(*before, *after);
-            if (!problem.empty()) {
-                report(problem);
-                return -1;
-            }
-            before = std::move(after);
-        }
-        return 0;
-    } catch (const QPDFExc &e) {
-        report(kUnreadable + e.getMessageDetail());
-    } catch (const std::exception &e) {
-        report(kUnreadable + e.what());
-    }
+    const LaterUpdates updates = judge_later_updates(file, signed_end, size);
+    if (updates.outcome != LaterUpdates::Outcome::Refused) return 0;
+    report(updates.reason);
     return -1;
 }
 

@@ -153,9 +153,9 @@ std::unique_ptr<QPDF> open_revision(std::FILE *file, long length, bool attempt_r
     return pdf;
 }
 
-std::vector<long> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit) {
+std::vector<RevisionEnd> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit) {
     const int fd = fileno(file);
-    std::vector<long> ends;
+    std::vector<RevisionEnd> ends;
     std::vector<char> block(static_cast<std::size_t>(kScanBlock + kMarkLength - 1));
     long previous = from;
     // Blocks overlap by four bytes, so a mark across a seam is seen whole, and
@@ -169,7 +169,7 @@ std::vector<long> later_revision_ends(std::FILE *file, long from, long size, std
             const long xref = mark >= previous ? startxref_before(fd, mark) : -1;
             if (xref < previous || xref >= mark) continue;
             previous = line_end_after(fd, mark, size);
-            ends.push_back(previous);
+            ends.push_back({mark + kMarkLength, previous, xref});
             if (ends.size() > limit) break;
         }
     }

@@ -16,11 +16,19 @@ namespace qs {
 // being rebuilt by scanning. The file's own position is left alone.
 std::unique_ptr<QPDF> open_revision(std::FILE *file, long length, bool attempt_recovery);
 
+// Where a revision ends: the tail "startxref" offset "%%EOF" and the one line
+// end after it.
+struct RevisionEnd {
+    long eof = 0;        // just past the "%%EOF"
+    long end = 0;        // just past the line end that follows it
+    long startxref = 0;  // the offset the "startxref" line names
+};
+
 // The ends of the complete updates written after offset from, in order: each
-// is just past an "%%EOF" line whose "startxref" names an offset after the
-// previous end. Gathering stops after limit + 1 ends, so a result longer than
-// limit means that there are too many.
-std::vector<long> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit);
+// is an "%%EOF" line whose "startxref" names an offset after the previous
+// end. Gathering stops after limit + 1 ends, so a result longer than limit
+// means that there are too many.
+std::vector<RevisionEnd> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit);
 
 // True when bytes [from, size) of file hold anything a reader could take for
 // part of the document: an object, a cross-reference section or a trailer.

@@ -14,6 +14,7 @@
 
 #include <openssl/evp.h>
 
+#include "core/handles.h"
 #include "crypto/revision_changes.h"
 #include "crypto/verify_documents.h"
 #include "crypto_support.h"
@@ -32,32 +33,51 @@ std::string stream(const std::string &dictionary_entries, const std::string &dat
            "\nendstream";
 }
 
+// What the invoice holds beyond its text, logo and hidden overlay.
+enum InvoiceKind {
+    kPlain,
+    kDangling,   // the page also lists a content stream (object 50) that the document lacks
+    kLinkedInfo  // a link on the page takes the information dictionary as its action
+};
+
+std::string metadata(const std::string &date) {
+    return stream("/Type /Metadata /Subtype /XML",
+                  "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                  "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+                  "xmlns:xmp='http://ns.adobe.com/xap/1.0/'><xmp:ModifyDate>" + date +
+                      "</xmp:ModifyDate></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>");
+}
+
 // An invoice whose page shows its text and a logo, with an overlay the signed
 // revision keeps hidden twice: drawn inside an optional-content group that is
-// switched off, and as a stamp annotation flagged hidden. With dangling, the
-// page also lists a content stream (object 50) that the document lacks.
-std::string invoice(bool dangling) {
+// switched off, and as a stamp annotation flagged hidden. The catalog carries
+// XMP metadata (object 12), as every document ghostscript writes does.
+std::string invoice(InvoiceKind kind) {
     const std::string overlay = "BT /F1 24 Tf 72 720 Td (PAY 1,000,000 EUR) Tj ET";
-    return qstest::make_pdf(
-        {
-            "<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [ 8 0 R ] /D << /OFF [ 8 0 R ] >> >> >>",
-            "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>",
-            "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 595 842 ] /Resources << /Font << /F1 5 0 R >> "
-            "/XObject << /Logo 6 0 R /Ov 9 0 R >> /Properties << /oc1 8 0 R >> >> /Contents " +
-                std::string(dangling ? "[ 4 0 R 50 0 R ]" : "4 0 R") + " /Annots [ 7 0 R ] >>",
-            stream("", "BT /F1 18 Tf 72 760 Td (Invoice 17: 100 EUR) Tj ET q /Logo Do Q "
-                       "/OC /oc1 BDC q /Ov Do Q EMC"),
-            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-            stream("/Type /XObject /Subtype /Form /BBox [ 0 0 595 842 ]", "0 0 1 rg 72 680 20 20 re f"),
-            "<< /Type /Annot /Subtype /Stamp /Rect [ 72 600 300 650 ] /F 2 /AP << /N 10 0 R >> >>",
-            "<< /Type /OCG /Name (Overlay) >>",
-            stream("/Type /XObject /Subtype /Form /BBox [ 0 0 595 842 ] /Resources << /Font << /F1 5 0 R >> >>",
-                   overlay),
-            stream("/Type /XObject /Subtype /Form /BBox [ 0 0 228 50 ] /Resources << /Font << /F1 5 0 R >> >>",
-                   overlay),
-            "<< /Producer (Invoicing 4.2) /Title (Invoice 17) >>",
-        },
-        "/Info 11 0 R");
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Metadata 12 0 R "
+        "/OCProperties << /OCGs [ 8 0 R ] /D << /OFF [ 8 0 R ] >> >> >>",
+        "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 595 842 ] /Resources << /Font << /F1 5 0 R >> "
+        "/XObject << /Logo 6 0 R /Ov 9 0 R >> /Properties << /oc1 8 0 R >> >> /Contents " +
+            std::string(kind == kDangling ? "[ 4 0 R 50 0 R ]" : "4 0 R") + " /Annots [ 7 0 R" +
+            (kind == kLinkedInfo ? " 13 0 R" : "") + " ] >>",
+        stream("", "BT /F1 18 Tf 72 760 Td (Invoice 17: 100 EUR) Tj ET q /Logo Do Q "
+                   "/OC /oc1 BDC q /Ov Do Q EMC"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        stream("/Type /XObject /Subtype /Form /BBox [ 0 0 595 842 ]", "0 0 1 rg 72 680 20 20 re f"),
+        "<< /Type /Annot /Subtype /Stamp /Rect [ 72 600 300 650 ] /F 2 /AP << /N 10 0 R >> >>",
+        "<< /Type /OCG /Name (Overlay) >>",
+        stream("/Type /XObject /Subtype /Form /BBox [ 0 0 595 842 ] /Resources << /Font << /F1 5 0 R >> >>",
+               overlay),
+        stream("/Type /XObject /Subtype /Form /BBox [ 0 0 228 50 ] /Resources << /Font << /F1 5 0 R >> >>",
+               overlay),
+        "<< /Producer (Invoicing 4.2) /Title (Invoice 17)" +
+            std::string(kind == kLinkedInfo ? " /S /URI /URI (https://pay.example.com/17)" : "") + " >>",
+        metadata("2025-01-01T00:00:00Z"),
+    };
+    if (kind == kLinkedInfo) objects.push_back("<< /Type /Annot /Subtype /Link /Rect [ 72 560 300 590 ] /A 11 0 R >>");
+    return qstest::make_pdf(objects, "/Info 11 0 R");
 }
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
@@ -79,7 +99,7 @@ std::string set_entries(QPDFObjectHandle object, const Entries &entries) {
 // them. Object texts are read back with qpdf and edited.
 class Updates {
 public:
-    static constexpr int kCatalog = 1, kPages = 2, kPage = 3, kLogo = 6, kStamp = 7, kInfo = 11;
+    static constexpr int kCatalog = 1, kPages = 2, kPage = 3, kLogo = 6, kStamp = 7, kInfo = 11, kMetadata = 12;
 
     explicit Updates(std::string path) : path_(std::move(path)) {
         QPDF pdf;
@@ -146,12 +166,19 @@ private:
     std::string path_;
 };
 
+using Objects = std::vector<std::pair<int, std::string>>;
+
+// The invoice's XMP metadata rewritten, as some signing programs rewrite it
+// together with the document information.
+Objects refreshed_metadata() { return {{Updates::kMetadata, metadata("2025-03-01T09:00:00Z")}}; }
+
 // A second signature made the way other signing programs make one: its field
-// last in /Fields and its widget last in /Annots, signed over its own ranges.
-void add_second_signature(Updates &u) {
+// last in /Fields and its widget last in /Annots, signed over its own ranges;
+// with extra objects in the same update.
+void add_second_signature(Updates &u, const Objects &extra = {}) {
     const int signature = u.add(), widget = u.add();
     const std::string zeros(8000, '0'), unset = "0000000000";
-    u.append({
+    Objects objects = {
         {signature, "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached /M (D:20250301090000Z) "
                     "/ByteRange [ 0 " + unset + " " + unset + " " + unset + " ] /Contents <" + zeros + "> >>"},
         {widget, "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Approval) /F 132 /Rect [ 0 0 0 0 ] /P " +
@@ -159,7 +186,9 @@ void add_second_signature(Updates &u) {
         {Updates::kCatalog, u.gaining(Updates::kCatalog, "/Fields", widget, "/AcroForm")},
         {Updates::kPage, u.gaining(Updates::kPage, "/Annots", widget)},
         {Updates::kInfo, u.with(Updates::kInfo, {{"/ModDate", "(D:20250301090000Z)"}})},
-    });
+    };
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    u.append(objects);
     std::string bytes = qstest::read_file(u.path());
     const long a = static_cast<long>(bytes.rfind("/Contents <" + zeros)) + 10;
     const long b = a + static_cast<long>(zeros.size()) + 2;
@@ -191,11 +220,11 @@ std::string validation_key(const std::string &contents) {
 
 // A Document Security Store added by hand: the two certificates of the
 // chain, a /VRI entry for the signature, and the catalog gaining /DSS and
-// /Extensions.
-void add_security_store(Updates &u) {
+// /Extensions; with extra objects in the same update.
+void add_security_store(Updates &u, const Objects &extra = {}) {
     const int signer = u.add(), root = u.add(), vri = u.add(), store = u.add();
     const std::string certs = "[ " + ref(signer) + " " + ref(root) + " ]";
-    u.append({
+    Objects objects = {
         {signer, stream("", der_certificate("signer.pem"))},
         {root, stream("", der_certificate("ca.pem"))},
         {vri, "<< /" + validation_key(u.signature_contents()) + " << /Cert " + certs + " >> >>"},
@@ -203,12 +232,17 @@ void add_security_store(Updates &u) {
         {Updates::kCatalog,
          u.with(Updates::kCatalog,
                 {{"/DSS", ref(store)}, {"/Extensions", "<< /ADBE << /BaseVersion /1.7 /ExtensionLevel 5 >> >>"}})},
-    });
+    };
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    u.append(objects);
+}
+
+std::pair<int, std::string> new_information(Updates &u, const std::string &producer = "(Archive 2.0)") {
+    return {Updates::kInfo, u.with(Updates::kInfo, {{"/ModDate", "(D:20250302100000Z)"}, {"/Producer", producer}})};
 }
 
 void add_information(Updates &u, const std::string &producer = "(Archive 2.0)") {
-    const Entries entries = {{"/ModDate", "(D:20250302100000Z)"}, {"/Producer", producer}};
-    u.append({{Updates::kInfo, u.with(Updates::kInfo, entries)}});
+    u.append({new_information(u, producer)});
 }
 
 void replace_content(Updates &u) {
@@ -229,16 +263,16 @@ struct Case {
     const char *name;
     std::function<void(Updates &)> update;
     std::string expect;     // the status line, or its start
-    bool dangling = false;  // the invoice lists a content stream it lacks
-    bool damaged = false;   // the update's table is wrong
+    InvoiceKind invoice = kPlain;
+    bool damaged = false;  // the update's table is wrong
 };
 
 class LaterUpdates : public ::testing::Test {
 protected:
     // The invoice, signed by the program.
-    std::string signed_invoice(bool dangling) {
+    std::string signed_invoice(InvoiceKind kind) {
         const std::string plain = dir.file("invoice.pdf"), signed_path = dir.file("signed.pdf");
-        qstest::write_file(plain, invoice(dangling));
+        qstest::write_file(plain, invoice(kind));
         const auto r = qstest::run_cli({"-i", plain, "-o", signed_path, "-z", conf});
         EXPECT_EQ(0u, r.out.rfind("0#Document signed", 0)) << r.out;
         return signed_path;
@@ -269,7 +303,7 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
          changed("the document catalog entry /OCProperties")},
         {"missing content stream supplied",
          [](Updates &u) { u.append({{50, stream("", "BT /F1 24 Tf 72 720 Td (PAY 1,000,000 EUR) Tj ET")}}); },
-         changed("page 1 content"), true},
+         changed("page 1 content"), kDangling},
         {"annotation added",
          [](Updates &u) {
              const int note = u.add();
@@ -316,7 +350,7 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
          },
          "-1#Document signature verification fails [The updates after the signature cannot be compared with what "
          "it signed: ",
-         false, true},
+         kPlain, true},
         // Without its startxref the update is ignored by some readers and rebuilt by others.
         {"content replaced by an update without its end",
          [](Updates &u) {
@@ -327,15 +361,39 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
          },
          "-1#Document signature verification fails [The updates after the signature cannot be compared with what "
          "it signed: the file ends in an incomplete update]\n",
-         false, true},
+         kPlain, true},
         {"information, then content replaced",
          [](Updates &u) {
              add_information(u);
              replace_content(u);
          },
          changed("page 1 content")},
-        {"second signature", add_second_signature, kVerified},
-        {"security store", add_security_store, kVerified},
+        {"second signature", [](Updates &u) { add_second_signature(u); }, kVerified},
+        {"security store", [](Updates &u) { add_security_store(u); }, kVerified},
+        {"metadata rewritten alone",
+         [](Updates &u) { u.append(refreshed_metadata()); },
+         changed("the document catalog entry /Metadata")},
+        {"metadata refreshed with the document information",
+         [](Updates &u) {
+             Objects objects = refreshed_metadata();
+             objects.push_back(new_information(u));
+             u.append(objects);
+         },
+         kVerified},
+        {"second signature with metadata", [](Updates &u) { add_second_signature(u, refreshed_metadata()); },
+         kVerified},
+        {"security store with metadata and document information",
+         [](Updates &u) {
+             Objects extra = refreshed_metadata();
+             extra.push_back(new_information(u));
+             add_security_store(u, extra);
+         },
+         kVerified},
+        {"document information that is also a link's action",
+         [](Updates &u) {
+             u.append({{Updates::kInfo, u.with(Updates::kInfo, {{"/URI", "(https://pay.example.net/17)"}})}});
+         },
+         changed("page 1 annotations"), kLinkedInfo},
         {"document information", [](Updates &u) { add_information(u); }, kVerified},
         {"security store, then document information",
          [](Updates &u) {
@@ -353,10 +411,10 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        Updates updates(signed_invoice(c.dangling));
+        Updates updates(signed_invoice(c.invoice));
         c.update(updates);
         const std::string quoted = shell_quote(updates.path());
-        if (!c.dangling && !c.damaged) {
+        if (c.invoice != kDangling && !c.damaged) {
             const auto check = qstest::run_shell("qpdf --check " + quoted + " 2>&1");
             EXPECT_EQ(0, check.status) << check.out;
         }
@@ -377,26 +435,30 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
 }
 
 // The updates this program writes are themselves changes a later update may
-// make: compared as if they followed a signature, they pass, except that an
-// embedded font named again in the form's resources could redraw its text.
+// make: judged as if they followed a signature, they pass as a signature with
+// new document information, except that an embedded font named again in the
+// form's resources could redraw its text.
 TEST(OwnSignatureUpdates, AreChangesALaterUpdateMayMake) {
     const std::string helvetica = "sigrect=[50 50 250 100]\n", truetype = helvetica + "sigtext=Z\xc3\xbcrich %N\n";
     const struct {
-        const char *name, *first, *second;
+        const char *name, *document, *first, *second;
         std::vector<std::string> flags;
         const char *expect;
     } cases[] = {
-        {"invisible", "", "", {}, ""},
-        {"visible, Helvetica named again", helvetica.c_str(), helvetica.c_str(), {"-v"}, ""},
-        {"visible on every page", helvetica.c_str(), "sigrect=[50 50 250 100]\nsigpage=*\n", {"-v"}, ""},
-        {"visible, embedded font named again", truetype.c_str(), truetype.c_str(), {"-v"},
+        {"invisible", "ten-pages.pdf", "", "", {}, ""},
+        {"invisible, object streams", "objstm.pdf", "", "", {}, ""},
+        {"visible, Helvetica named again", "ten-pages.pdf", helvetica.c_str(), helvetica.c_str(), {"-v"}, ""},
+        {"visible on every page", "ten-pages.pdf", helvetica.c_str(), "sigrect=[50 50 250 100]\nsigpage=*\n", {"-v"},
+         ""},
+        {"visible, object streams", "objstm.pdf", helvetica.c_str(), helvetica.c_str(), {"-v"}, ""},
+        {"visible, embedded font named again", "ten-pages.pdf", truetype.c_str(), truetype.c_str(), {"-v"},
          "The document was changed after it was signed: the form resources"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         qstest::TempDir dir;
         const std::string once = dir.file("once.pdf"), twice = dir.file("twice.pdf");
-        std::vector<std::string> first = {"-i", fixture("ten-pages.pdf"), "-o", once, "-z",
+        std::vector<std::string> first = {"-i", fixture(c.document), "-o", once, "-z",
                                           qstest::write_signing_config(dir, "signer.p12", c.first, "1.conf")};
         std::vector<std::string> second = {"-i", once, "-o", twice, "-z",
                                            qstest::write_signing_config(dir, "signer.p12", c.second, "2.conf")};
@@ -404,10 +466,15 @@ TEST(OwnSignatureUpdates, AreChangesALaterUpdateMayMake) {
         second.insert(second.end(), c.flags.begin(), c.flags.end());
         ASSERT_EQ(0, qstest::run_cli(first).status);
         ASSERT_EQ(0, qstest::run_cli(second).status);
-        QPDF before, after;
-        before.processFile(once.c_str());
-        after.processFile(twice.c_str());
-        EXPECT_EQ(c.expect, qs::revision_change(before, after));
+        qs::FilePtr file = qs::open_file(twice.c_str(), "rb");
+        const long signed_end = static_cast<long>(qstest::read_file(once).size());
+        const long size = static_cast<long>(qstest::read_file(twice).size());
+        const qs::LaterUpdates judged = qs::judge_later_updates(file.get(), signed_end, size);
+        EXPECT_EQ(c.expect, judged.reason);
+        if (judged.reason.empty()) {
+            EXPECT_EQ(qs::LaterUpdates::Outcome::Allowed, judged.outcome);
+            EXPECT_EQ(qs::kUpdateSignature | qs::kUpdateInformation, judged.kinds);
+        }
     }
 }
 

@@ -1,8 +1,9 @@
-// The revisions after a signature, one update at a time: the objects an
-// update defines are found by comparing the cross-reference tables of the
-// revisions before and after it; an object defined anew whose content is
-// unchanged is no change; every other one is judged by what the revision
-// before used it for. Objects are read one
+// The revisions after a signature, one update at a time, followed through
+// the /Prev chain as readers follow it: each update's layout must leave
+// readers no room to differ; then the objects it defines are found by
+// comparing the cross-reference tables of the revisions before and after it;
+// an object defined anew whose content is unchanged is no change; every other
+// one is judged by what the revision before used it for. Objects are read one
 // at a time and streams are compared by digest, so memory does not grow with
 // the size of the document's data.
 #include "crypto/revision_changes.h"
@@ -21,12 +22,14 @@
 #include "crypto/object_uses.h"
 #include "pdf/input_warnings.h"
 #include "pdf/revision_reader.h"
+#include "pdf/update_layout.h"
 
 namespace qs {
 namespace {
 
 const std::string kChanged = "The document was changed after it was signed: ";
 const std::string kUnreadable = "The updates after the signature cannot be compared with what it signed: ";
+const std::string kAmbiguous = "An update after the signature may be read differently by different readers: ";
 constexpr std::size_t kMaxLaterRevisions = 256;
 
 struct TableChanges {
@@ -192,14 +195,20 @@ LaterUpdates judge_updates(std::FILE *file, long signed_end, long size) {
     // The signed revision is read as the newest signature was found: a
     // damaged cross-reference section is rebuilt. Later ones must be sound.
     std::unique_ptr<QPDF> before = open_revision(file, signed_end, true);
+    long previous_section = revision_startxref(file, signed_end);
+    if (previous_section < 0) return refused(kUnreadable + "the signed revision has no end of its own");
     long start = signed_end;
     for (std::size_t i = 0; i < ends.size(); ++i) {
         std::unique_ptr<QPDF> after = open_update(file, ends[i].end, i + 1 == ends.size());
         if (!after) continue;
         after->getWarnings();  // what was noticed on opening concerns the revisions before
+        const UpdatePlace place{start, ends[i].end, ends[i].startxref, previous_section};
+        const std::string layout = update_layout_problem(file, place, *before, *after);
+        if (!layout.empty()) return refused(kAmbiguous + layout);
         const std::string problem = revision_change(*before, *after, {start, ends[i].eof, ends[i].end}, result.kinds);
         if (!problem.empty()) return refused(problem);
         before = std::move(after);
+        previous_section = ends[i].startxref;
         start = ends[i].end;
     }
     result.outcome = LaterUpdates::Outcome::Allowed;

@@ -13,8 +13,6 @@
 #include <string>
 #include <string_view>
 
-#include <qpdf/InputSource.hh>
-
 #include "pdf/file_tail.h"
 
 namespace qs {
@@ -25,6 +23,8 @@ constexpr long kScanBlock = 256 * 1024;
 constexpr long kMarkLength = 5;  // "%%EOF"
 // How far before an "%%EOF" its "startxref" line may begin.
 constexpr long kTailWindow = 64;
+// How far from the end of a revision readers look for its last "%%EOF".
+constexpr long kLastMarkWindow = 1024;
 
 // Reads up to length bytes at offset with pread, so that several readers of
 // one file never disturb each other's position. Returns the count read.
@@ -149,8 +149,12 @@ std::unique_ptr<QPDF> open_revision(std::FILE *file, long length, bool attempt_r
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     pdf->setAttemptRecovery(attempt_recovery);
-    pdf->processInputSource(std::make_shared<FilePrefixSource>(fileno(file), length), "");
+    pdf->processInputSource(file_prefix_source(file, length), "");
     return pdf;
+}
+
+std::shared_ptr<InputSource> file_prefix_source(std::FILE *file, long length) {
+    return std::make_shared<FilePrefixSource>(fileno(file), length);
 }
 
 std::vector<RevisionEnd> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit) {
@@ -174,6 +178,18 @@ std::vector<RevisionEnd> later_revision_ends(std::FILE *file, long from, long si
         }
     }
     return ends;
+}
+
+long revision_startxref(std::FILE *file, long end) {
+    const int fd = fileno(file);
+    const long begin = std::max(0L, end - kLastMarkWindow);
+    std::string text(static_cast<std::size_t>(end - begin), '\0');
+    text.resize(read_at(fd, text.data(), text.size(), begin));
+    const std::size_t mark = text.rfind("%%EOF");
+    if (mark == std::string::npos) return -1;
+    for (std::size_t i = mark + kMarkLength; i < text.size(); ++i)
+        if (!is_pdf_space(text[i])) return -1;
+    return startxref_before(fd, begin + static_cast<long>(mark));
 }
 
 bool holds_document_parts(std::FILE *file, long from, long size) {

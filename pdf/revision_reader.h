@@ -7,9 +7,15 @@
 #include <memory>
 #include <vector>
 
+#include <qpdf/InputSource.hh>
+
 #include "pdf/qpdf_api.h"
 
 namespace qs {
+
+// The first length bytes of an open file as a qpdf input, read in blocks at
+// positions of its own, so that the file's position is left alone.
+std::shared_ptr<InputSource> file_prefix_source(std::FILE *file, long length);
 
 // The first length bytes of an open file read by qpdf as a document of its
 // own. Without recovery a damaged cross-reference section throws instead of
@@ -29,6 +35,11 @@ struct RevisionEnd {
 // end. Gathering stops after limit + 1 ends, so a result longer than limit
 // means that there are too many.
 std::vector<RevisionEnd> later_revision_ends(std::FILE *file, long from, long size, std::size_t limit);
+
+// The offset named by the "startxref" line of the last "%%EOF" that ends at
+// most a line end before offset end, as a reader of the first end bytes
+// finds it; -1 when there is none.
+long revision_startxref(std::FILE *file, long end);
 
 // True when bytes [from, size) of file hold anything a reader could take for
 // part of the document: an object, a cross-reference section or a trailer.

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -430,6 +431,77 @@ TEST_F(LaterUpdates, EachChangeToWhatWasSignedIsNamedAndAllowedUpdatesVerify) {
                 return n;
             };
             EXPECT_EQ(count("Signature Validation:"), count("Signature is Valid")) << sig;
+        }
+    }
+}
+
+const std::string kAmbiguous =
+    "-1#Document signature verification fails [An update after the signature may be read differently by different "
+    "readers: ";
+
+// The contract of tests/support/reader_attacks.py, signed by the program once
+// with classic cross-reference tables and once with object and
+// cross-reference streams, and updates appended to it that readers resolve
+// otherwise than qpdf does or that change what they show: poppler shows the
+// change (where it does; on the second form it cannot rebuild what it finds
+// broken and keeps the signed text), and verification refuses each. An update
+// that only gives the document information new text verifies in every form of
+// cross-reference section.
+TEST(ReaderAttacks, WhatAReaderWouldShowDifferentlyFailsAndInformationVerifiesInEverySectionForm) {
+    constexpr unsigned kClassic = 1, kStreams = 2, kBoth = kClassic | kStreams;
+    const struct {
+        const char *update;
+        const char *section[2];  // on the classic document, on the one with streams
+        std::string expect;      // the status line, or its start
+        unsigned shown;          // the documents on which poppler shows the change
+    } cases[] = {
+        {"information", {"table", "stream"}, kVerified, 0},
+        {"information", {"hybrid", "compressed"}, kVerified, 0},
+        {"unlisted-object", {"table", "stream"},
+         kAmbiguous + "its cross-reference section lists object 99999999, but its /Size is ", kBoth},
+        {"row-past-end", {"table", "stream"},
+         kAmbiguous + "its cross-reference section places object 4 at offset 9999999999, outside the update]\n",
+         kBoth},
+        {"object-stream-twice", {"stream", "stream"}, kAmbiguous + "object stream ", kBoth},
+        {"other-generation", {"table", "stream"},
+         kAmbiguous + "object 4 is written with generation 1, but the revision before has it with generation 0]\n",
+         kBoth},
+        {"unsigned-signature-widget", {"table", "stream"}, changed("the form fields"), kBoth},
+        {"deep-shadow", {"table", "stream"}, changed("page 1 resources"), kBoth},
+        {"hidden-by-later-oc", {"table", "stream"}, changed("page 1 resources"), kBoth},
+        {"unlisted-beside-listed", {"table", "stream"},
+         kAmbiguous + "it holds an object header at offset ", kClassic},
+        {"object-in-stream-data", {"table", "stream"},
+         kAmbiguous + "it holds an object header at offset ", kClassic},
+    };
+    const std::string tool = "python3 " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/reader_attacks.py");
+    const auto text_of = [](const std::string &path) {
+        return qstest::run_shell("pdftotext " + shell_quote(path) + " - 2>/dev/null").out;
+    };
+    qstest::TempDir dir;
+    const std::string conf = cryptotest::write_conf(dir, "");
+    const char *const forms[] = {"table", "stream"};
+    for (int form = 0; form < 2; ++form) {
+        SCOPED_TRACE(forms[form]);
+        const std::string plain = dir.file("contract.pdf"), signed_path = dir.file("signed.pdf");
+        ASSERT_EQ(0, qstest::run_shell(tool + " contract " + forms[form] + " " + shell_quote(plain)).status);
+        ASSERT_EQ(0u, qstest::run_cli({"-i", plain, "-o", signed_path, "-z", conf}).out.rfind("0#Document signed", 0));
+        const std::string signed_text = text_of(signed_path);
+        ASSERT_NE(std::string::npos, signed_text.find("100 EUR")) << signed_text;
+        std::string updates = tool + " update";
+        for (std::size_t i = 0; i < std::size(cases); ++i)
+            updates += std::string(" ") + cases[i].update + " " + cases[i].section[form] + " " +
+                       shell_quote(signed_path) + " " + shell_quote(dir.file(std::to_string(i) + ".pdf"));
+        ASSERT_EQ(0, qstest::run_shell(updates).status);
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const auto &c = cases[i];
+            SCOPED_TRACE(std::string(c.update) + " in a section of the form " + c.section[form]);
+            const std::string updated = dir.file(std::to_string(i) + ".pdf");
+            const bool shown = (c.shown & (form == 0 ? kClassic : kStreams)) != 0;
+            EXPECT_EQ(shown, text_of(updated) != signed_text) << text_of(updated);
+            const auto r = qstest::run_cli({"verify", "-i", updated, "-z", conf});
+            EXPECT_EQ(0u, r.out.rfind(c.expect, 0)) << r.out;
+            EXPECT_EQ(c.expect == kVerified ? 0 : 255, r.status);
         }
     }
 }

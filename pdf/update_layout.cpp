@@ -254,12 +254,9 @@ private:
 
     void check_keywords() {
         const KeywordSighting found = first_unexpected_keyword(file_, {place_.start, place_.end}, data_, places_);
-        if (found.offset < 0) return;
-        if (std::string(found.keyword) == "obj")
-            problem("it holds an object header " + at_offset(found.offset) +
-                    " that its cross-reference section does not list");
-        problem(std::string("it holds \"") + found.keyword + "\" " + at_offset(found.offset) +
-                " outside its cross-reference section");
+        if (found.offset >= 0)
+            problem(std::string("it holds \"") + found.keyword + "\" " + at_offset(found.offset) +
+                    " that its cross-reference section does not account for");
     }
 
     std::FILE *file_;

@@ -470,9 +470,9 @@ TEST(ReaderAttacks, WhatAReaderWouldShowDifferentlyFailsAndInformationVerifiesIn
         {"deep-shadow", {"table", "stream"}, changed("page 1 resources"), kBoth},
         {"hidden-by-later-oc", {"table", "stream"}, changed("page 1 resources"), kBoth},
         {"unlisted-beside-listed", {"table", "stream"},
-         kAmbiguous + "it holds an object header at offset ", kClassic},
+         kAmbiguous + "it holds \"obj\" at offset ", kClassic},
         {"object-in-stream-data", {"table", "stream"},
-         kAmbiguous + "it holds an object header at offset ", kClassic},
+         kAmbiguous + "it holds \"obj\" at offset ", kClassic},
     };
     const std::string tool = "python3 " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/reader_attacks.py");
     const auto text_of = [](const std::string &path) {

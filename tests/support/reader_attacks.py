@@ -215,9 +215,10 @@ def update(name, section, path, out):
         u.add(u.info, show(path, u.info).replace(b"(Contract)", b"(Contract, archived)"))
         u.add(STAMP, COVERING_STAMP, listed=False)
     elif name == "object-in-stream-data":
-        # A new stream nothing uses, whose data hold a whole object on lines of their own.
-        u.add(u.new(), stream(b"", b"%% notes\n%d 0 obj\n%s\nendobj\n" % (
-            STAMP, COVERING_STAMP.replace(b"\nendstream", b" %endstream"))))
+        # A new stream nothing uses whose data begin, on lines of their own, another
+        # stamp; the new stream's own "endstream" ends both.
+        head = COVERING_STAMP[:COVERING_STAMP.rindex(b"\nendstream")]
+        u.add(u.new(), stream(b"", b"%% notes\n%d 0 obj\n%s" % (STAMP, head)))
     elif name == "row-past-end":
         u.add(CONTENT, NEW_CONTENT, listed=False)
         u.rows = [(CONTENT, 1, 9999999999, 0)]

@@ -19,6 +19,12 @@ inline bool is_pdf_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
 }
 
+// PDF delimiters: the characters that end a token without being white space.
+inline bool is_pdf_delimiter(char c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
+           c == '/' || c == '%';
+}
+
 // Distance from the end back to the first "%" of the last "%%EOF", the file
 // size when there is none, or -1 when the file cannot be read.
 long find_eof_from_end(std::FILE *input);

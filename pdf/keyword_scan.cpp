@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string_view>
 
 #include "pdf/file_tail.h"
@@ -16,8 +15,7 @@ namespace {
 
 constexpr std::size_t kBlock = 256 * 1024;
 
-bool is_delimiter(char c) { return c != '\0' && std::strchr("()<>[]{}/%", c) != nullptr; }
-bool is_regular(char c) { return !is_pdf_space(c) && !is_delimiter(c); }
+bool is_regular(char c) { return !is_pdf_space(c) && !is_pdf_delimiter(c); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 

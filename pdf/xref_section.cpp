@@ -4,7 +4,6 @@
 #include "pdf/xref_section.h"
 
 #include <climits>
-#include <cstring>
 #include <string>
 
 #include <qpdf/Buffer.hh>
@@ -20,7 +19,6 @@ constexpr std::size_t kHeaderWindow = 64;  // a header longer than this is not t
 constexpr std::size_t kRowLength = 20;
 constexpr std::size_t kRowsPerRead = 4096;
 
-bool is_delimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != '\0'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 [[noreturn]] void fail(const std::string &what) { throw XrefSectionError(what); }
@@ -71,7 +69,7 @@ bool endstream_at(InputSource &source, long offset) {
     else if (!text.empty() && (text[0] == '\n' || text[0] == '\r'))
         i = 1;
     if (text.compare(i, 9, "endstream") != 0) return false;
-    return i + 9 == text.size() || is_pdf_space(text[i + 9]) || is_delimiter(text[i + 9]);
+    return i + 9 == text.size() || is_pdf_space(text[i + 9]) || is_pdf_delimiter(text[i + 9]);
 }
 
 // The rows of a table subsection: count rows of 20 bytes each from offset.
@@ -234,7 +232,7 @@ bool read_object_header(InputSource &source, long offset, ObjectHeader &header) 
     i = skip_spaces(text, i);
     if (text.compare(i, 3, "obj") != 0) return false;
     const std::size_t after = i + 3;
-    if (after < text.size() && !is_pdf_space(text[after]) && !is_delimiter(text[after])) return false;
+    if (after < text.size() && !is_pdf_space(text[after]) && !is_pdf_delimiter(text[after])) return false;
     if (number > INT_MAX || generation > 65535) return false;
     header.number = static_cast<int>(number);
     header.generation = static_cast<int>(generation);

@@ -107,10 +107,14 @@ TEST(Countersigning, ChangesTheCatalogOnlyAsAFurtherSignatureNeeds) {
         const std::string sig = run_shell("pdfsig " + shell_quote(out) + " 2>&1").out;
         EXPECT_EQ(count(sig, "Signature is Valid"), c.signatures) << sig;
         if (c.signatures > 1) {
-            QPDF before, after;
-            before.processFile(c.input.c_str());
-            after.processFile(out.c_str());
-            EXPECT_EQ(qs::revision_change(before, after), "");
+            // The countersignature's update is one the earlier signature allows.
+            const long signed_end = static_cast<long>(qstest::read_file(c.input).size());
+            const long size = static_cast<long>(qstest::read_file(out).size());
+            std::FILE *file = std::fopen(out.c_str(), "rb");
+            ASSERT_NE(file, nullptr);
+            const qs::LaterUpdates later = qs::judge_later_updates(file, signed_end, size);
+            std::fclose(file);
+            EXPECT_EQ(later.outcome, qs::LaterUpdates::Outcome::Allowed) << later.reason;
         }
         EXPECT_EQ(run_cli({"verify", "-i", out}).out.rfind("0#Document signature verified", 0), 0u);
 

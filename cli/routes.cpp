@@ -134,8 +134,15 @@ int sign_one_in_directory(const Options &o, const std::string &in, const std::st
 }
 
 // The "-1#" line of a document of a directory or list run that was not
-// signed; every such line of this module is made here.
-std::string document_failure_line(const std::string &why) { return "-1#" + why + "\n"; }
+// signed; every such line of this module is made here. It names its
+// document, since with workers the lines come in the order they finish; a
+// message about the input itself names it already.
+std::string document_failure_line(const std::string &why, const std::string &input) {
+    const std::string named = " [File: " + on_one_line(input) + "]";
+    const bool names_it =
+        why.size() >= named.size() && why.compare(why.size() - named.size(), named.size(), named) == 0;
+    return "-1#" + why + (names_it ? "" : named) + "\n";
+}
 
 // The documents one after the other in this process, in their order; the
 // result is the last document's, and failed is set when any document failed.
@@ -151,7 +158,7 @@ int run_documents_here(const Options &o, const std::vector<Document> &documents,
         if (status == 0) {
             print_success(o.command, doc.input, doc.output);
         } else {
-            std::fputs(document_failure_line(failure_text()).c_str(), stdout);
+            std::fputs(document_failure_line(failure_text(), doc.input).c_str(), stdout);
             failed = true;
         }
         std::fflush(stdout);
@@ -166,7 +173,8 @@ int run_documents_in_workers(const Options &o, const std::vector<Document> &docu
     DocumentWork work;
     work.run = [&o](const std::string &in, const std::string &path) { return sign_one_in_directory(o, in, path); };
     work.finished_line = [&o](const Document &doc, int result) {
-        return result == 0 ? success_line(o.command, doc.input, doc.output) : document_failure_line(failure_text());
+        return result == 0 ? success_line(o.command, doc.input, doc.output)
+                           : document_failure_line(failure_text(), doc.input);
     };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
     return run_in_workers(documents, o.output, workers, work);
@@ -218,7 +226,7 @@ int run_list(const Options &o) {
 
     const DocumentList list = read_document_list(stdin, o.output);
     for (const Refusal &refusal : list.refusals)
-        std::fputs(document_failure_line(refusal.reason + " [File: " + on_one_line(refusal.input) + "]").c_str(),
+        std::fputs(document_failure_line(refusal.reason, refusal.input).c_str(),
                    stdout);
     bool failed = !list.refusals.empty();
     if (list.read_error != 0) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <string>
@@ -123,6 +124,44 @@ TEST(ParallelRoute, AWorkerThatDiesCostsOnlyItsDocument) {
     EXPECT_EQ(left.size(), 79u);  // no partial file or worker folder among them
     for (const std::string &name : left) EXPECT_EQ(name.find("quillseal-partial"), std::string::npos) << name;
     EXPECT_FALSE(qstest::file_exists(f.out + "/" + m[1].str()));
+}
+
+// With workers the lines come in the order documents finish: each failure
+// line names its input, with and without -j, and a message that names the
+// input already does not name it twice.
+TEST(ParallelRoute, FailureLinesNameTheirDocument) {
+    const std::string no_eof = "-1#Document may be corrupted: last line of PDF is not %%%%EOF! [File: in/";
+    const std::vector<std::string> expected = {
+        no_eof + "empty.pdf]",
+        no_eof + "text.pdf]",
+        no_eof + "truncated.pdf]",
+        "-1#Document may be corrupted: startxref line not found! [File: in/junk.pdf]",
+        "-1#Not a regular file [File: in/folder.pdf]",
+    };  // in sorted order
+    const std::string page = qstest::read_file(qstest::fixture("one-page.pdf"));
+    for (const std::vector<std::string> &workers : {std::vector<std::string>{}, {"-j", "1"}, {"-j", "3"}}) {
+        SCOPED_TRACE(workers.empty() ? "without -j" : "-j " + workers[1]);
+        Folders f(2);
+        qstest::write_file(f.in + "/text.pdf", "plain text, not a PDF");
+        qstest::write_file(f.in + "/empty.pdf", "");
+        qstest::write_file(f.in + "/truncated.pdf", page.substr(0, page.size() - 7));
+        qstest::write_file(f.in + "/junk.pdf", "%PDF-1.4\nnothing of a document here\n%%EOF\n");
+        mkdir((f.in + "/folder.pdf").c_str(), 0755);
+        std::vector<std::string> args = {"-z", f.conf, "-i", "in", "-o", "out"};
+        args.insert(args.end(), workers.begin(), workers.end());
+        const auto r = qstest::run_cli(args, f.dir.path());
+        Lines lines = read_lines(r.out);
+        EXPECT_TRUE(lines.malformed.empty()) << r.out;
+        EXPECT_EQ(lines.signed_inputs.size(), 2u) << r.out;
+        std::sort(lines.failures.begin(), lines.failures.end());
+        EXPECT_EQ(lines.failures, expected) << r.out;
+    }
+    // A single file's line stays as it was.
+    TempDir dir;
+    qstest::write_file(dir.file("text.pdf"), "plain text, not a PDF");
+    const std::string conf = clitest::write_config(dir);
+    EXPECT_EQ(qstest::run_cli({"-z", conf, "-i", dir.file("text.pdf"), "-o", dir.file("o.pdf")}).out,
+              "-1#Document may be corrupted: last line of PDF is not %%%%EOF!\n");
 }
 
 TEST(ParallelRoute, WorkerCountsOutsideTheRangeAreRefused) {

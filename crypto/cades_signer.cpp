@@ -76,8 +76,9 @@ bool sign_signer_info(CMS_SignerInfo *si, EVP_PKEY *key, const EVP_MD *md) {
 
 }  // namespace
 
-CmsPtr cades_detached(KeyMaterial &keys, const EVP_MD *md, const unsigned char *digest, int length) {
-    CmsPtr cms(CMS_sign(nullptr, nullptr, keys.chain.get(), nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
+CmsPtr cades_detached(KeyMaterial &keys, STACK_OF(X509) *chain, const EVP_MD *md, const unsigned char *digest,
+                      int length) {
+    CmsPtr cms(CMS_sign(nullptr, nullptr, chain, nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
         report_openssl("Error in CMS_sign()...");
         return nullptr;

@@ -12,8 +12,9 @@
 
 namespace qs {
 
-// Signs digest (the digest of the signed ranges under md) with keys. Null,
-// reported, on failure.
-CmsPtr cades_detached(KeyMaterial &keys, const EVP_MD *md, const unsigned char *digest, int length);
+// Signs digest (the digest of the signed ranges under md) with keys; chain is
+// the rest of the certificates the SignedData carries. Null, reported, on failure.
+CmsPtr cades_detached(KeyMaterial &keys, STACK_OF(X509) *chain, const EVP_MD *md, const unsigned char *digest,
+                      int length);
 
 }  // namespace qs

@@ -63,16 +63,17 @@ const EVP_MD *detached_digest(const char *hashalgo) {
 }
 
 // One SignedData whose encapsulated id-data content is the digest itself.
-CmsPtr encapsulated(KeyMaterial &keys, BIO *data) {
-    CmsPtr cms(CMS_sign(keys.cert.get(), keys.key.get(), keys.chain.get(), data, CMS_BINARY));
+CmsPtr encapsulated(KeyMaterial &keys, STACK_OF(X509) *chain, BIO *data) {
+    CmsPtr cms(CMS_sign(keys.cert.get(), keys.key.get(), chain, data, CMS_BINARY));
     if (!cms) report_openssl("Error in CMS_sign()...");
     return cms;
 }
 
 // A detached SignedData signed over messageDigest, contentType, the archived
 // OCSP status when there is one, and signingTime.
-CmsPtr detached(SigningConfig *config, KeyMaterial &keys, const unsigned char *digest, int length) {
-    CmsPtr cms(CMS_sign(nullptr, nullptr, keys.chain.get(), nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
+CmsPtr detached(SigningConfig *config, KeyMaterial &keys, STACK_OF(X509) *chain, const unsigned char *digest,
+                int length) {
+    CmsPtr cms(CMS_sign(nullptr, nullptr, chain, nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
         report_openssl("Error in CMS_sign()...");
         return nullptr;
@@ -125,11 +126,19 @@ int build_signature(SigningConfig *config, const unsigned char *digest, int leng
         report("Error in BIO_write()...");
         return -1;
     }
+    // Each certificate goes in once, whatever the chain file or the store repeats.
+    X509StackViewPtr chain = chain_to_embed(keys.cert.get(), keys.chain.get());
+    if (!chain) {
+        report("Out of memory for the certificate chain.");
+        return -1;
+    }
     CmsPtr cms;
     switch (choose_layout(*config)) {
-        case Layout::Encapsulated: cms = encapsulated(keys, data.get()); break;
-        case Layout::Detached: cms = detached(config, keys, digest, length); break;
-        case Layout::Cades: cms = cades_detached(keys, detached_digest(config->hashalgo), digest, length); break;
+        case Layout::Encapsulated: cms = encapsulated(keys, chain.get(), data.get()); break;
+        case Layout::Detached: cms = detached(config, keys, chain.get(), digest, length); break;
+        case Layout::Cades:
+            cms = cades_detached(keys, chain.get(), detached_digest(config->hashalgo), digest, length);
+            break;
         case Layout::Refused: return -1;
     }
     if (!cms) return -1;

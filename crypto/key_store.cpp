@@ -137,4 +137,20 @@ int load_signer_keys(SigningConfig *config, KeyMaterial &out, const char *buffer
     return load_pkcs12(source, out);
 }
 
+X509StackViewPtr chain_to_embed(X509 *cert, STACK_OF(X509) *chain) {
+    X509StackViewPtr unique(sk_X509_new_null());
+    if (!unique) return unique;
+    const auto seen = [&unique](X509 *x) {
+        for (int i = 0; i < sk_X509_num(unique.get()); ++i)
+            if (X509_cmp(x, sk_X509_value(unique.get(), i)) == 0) return true;
+        return false;
+    };
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        X509 *x = sk_X509_value(chain, i);
+        if (!x || (cert && X509_cmp(x, cert) == 0) || seen(x)) continue;
+        if (!sk_X509_push(unique.get(), x)) return nullptr;
+    }
+    return unique;
+}
+
 }  // namespace qs

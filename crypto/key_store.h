@@ -48,4 +48,10 @@ bool is_device_store(const SigningConfig &config);
 int load_signer_keys(SigningConfig *config, KeyMaterial &out,
                      const char *buffer_message = "Error in BIO_write()....");
 
+// The chain as a signature carries it: every certificate once, in the order
+// first met, and never the signer's own, which the signature adds itself. A
+// "full chain" file or a store's CA list may hold either twice. The entries
+// are borrowed from chain. Null only when memory runs out.
+X509StackViewPtr chain_to_embed(X509 *cert, STACK_OF(X509) *chain);
+
 }  // namespace qs

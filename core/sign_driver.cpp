@@ -17,6 +17,7 @@
 #include "crypto/byte_range.h"
 #include "crypto/cms_signer.h"
 #include "crypto/key_store.h"
+#include "crypto/signature_room.h"
 
 namespace {
 
@@ -26,15 +27,16 @@ struct SignerText {
     char name[qs::kTextField] = "";
 };
 
-// A PKCS#12 store is loaded once per document: the subject and serial are
-// read from the material that later signs. A device's certificate comes from
-// its signer PEM file; its key is reached through the engine when signing.
+// The key material is loaded once per document, before anything is
+// written: the subject and serial are read from it (a device's from its
+// signer PEM file), the placeholder is sized from it, and it signs.
 int read_signer(SigningConfig *config, qs::KeyMaterial &keys, SignerText &signer) {
     if (qs::is_device_store(*config)) {
         const int rc = get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
                                                config->signerpem, config->certstore, signer.subject,
                                                signer.serial);
         if (rc < 0) return rc;
+        if (qs::load_signer_keys(config, keys) < 0) return -1;
     } else {
         if (qs::load_signer_keys(config, keys, "Error in BIO_write()...") < 0) return -1;
         get_x509_subject_and_sn_from_openssl_cert(keys.cert.get(), signer.subject, signer.serial);
@@ -48,19 +50,22 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
     qs::settle_page_and_appname(config);
     if (qs::check_signature_layout(*config) < 0) return -1;
 
-    int N = 0;
-    if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
+    int estimate = 0;
+    if (calculate_byte_range(config, timestamp, &estimate) < 0) return -1;
 
-    qs::KeyMaterial keys;  // released when this document is done
+    qs::SignatureInputs inputs;  // released when this document is done
     SignerText signer;
-    if (int rc = read_signer(config, keys, signer); rc < 0) return rc;
+    if (int rc = read_signer(config, inputs.keys, signer); rc < 0) return rc;
+    // The status archived in the signature is asked for before the placeholder is sized for it.
+    if (qs::settle_archived_status(config, inputs) < 0) return -1;
+    int N = 0;
+    if (qs::placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
 
     qs::Placeholder where;
     if (qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible,
                                 certify, N, where) < 0)
         return -1;
-    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp,
-                                keys.key ? &keys : nullptr);
+    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
 }
 
 }  // namespace

@@ -17,8 +17,13 @@
 #include "core/output_path.h"
 #include "core/prepared_file.h"
 #include "core/text.h"
+#include "crypto/byte_range.h"
+#include "crypto/key_store.h"
+#include "crypto/signature_room.h"
 
 namespace {
+
+constexpr const char *kDetached = "/adbe.pkcs7.detached";
 
 struct Signer {
     qs::MallocPtr<char> name, serial;
@@ -44,25 +49,38 @@ qs::Encryption encryption_for(const SigningConfig &config, const char *open_pass
     return encryption;
 }
 
+// The key material that signs, and the status archived in the signature,
+// settled before the placeholder is sized for them. The signature of an
+// encrypted document is a detached one.
+int settle_inputs(SigningConfig *config, int timestamp, qs::SignatureInputs &inputs, int &N) {
+    qs::copy_field(config->subfilter, kDetached);
+    int estimate = 0;
+    if (calculate_byte_range(config, timestamp, &estimate) < 0) return -1;
+    if (qs::load_signer_keys(config, inputs.keys) < 0 || qs::settle_archived_status(config, inputs) < 0) return -1;
+    return qs::placeholder_for(*config, timestamp, inputs, estimate, N);
+}
+
 // Prepares the signature update in a scratch file beside the output, hides
 // its placeholder and writes the encrypted document into output. The scratch
 // file holds the document unencrypted: it is private to the owner and gone
 // when this returns, whatever happened. where receives the placeholder.
 int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *output,
                      const qs::DocumentTexts &texts, int visible, const char *open_password,
-                     int timestamp, SigningConfig *config, qs::Placeholder &where) {
+                     int timestamp, SigningConfig *config, qs::SignatureInputs &inputs, qs::Placeholder &where) {
     if (qs::refuse_signed_document(input.get()) < 0) return -1;
     Signer signer;
     if (int rc = read_signer(config, signer); rc < 0) return rc;
+    int N = 0;
+    if (settle_inputs(config, timestamp, inputs, N) < 0) return -1;
 
     qs::PendingOutput scratch(output_path, qs::PendingOutput::Use::Scratch);
     if (!scratch.get()) return -1;
+    if (qs::rewind_files(input.get(), scratch.get()) < 0) return -1;
+    qs::settle_page_and_appname(config);
     // An encrypted document is never certified: its signature is an approval one.
-    if (int rc = sign_start_io(input.get(), scratch.get(), texts.location, texts.reason, visible, texts.title,
-                               texts.author, texts.subject, texts.keywords, signer.name.get(),
-                               signer.serial.get(), timestamp, 0, nullptr, 1, config);
-        rc < 0)
-        return rc;
+    if (qs::write_prepared_file(config, input.get(), scratch.get(), texts, {signer.name.get(), signer.serial.get()},
+                                visible, 0, N, where) < 0)
+        return -1;
     input.reset();
 
     if (qs::hide_placeholder(scratch.get(), where) < 0) return -1;
@@ -72,18 +90,16 @@ int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *out
 int sign_and_encrypt(qs::FilePtr &input, const char *output_path, std::FILE *output,
                      const qs::DocumentTexts &texts, int visible, const char *open_password, int timestamp,
                      SigningConfig *config) {
+    qs::SignatureInputs inputs;
     qs::Placeholder prepared;
     if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
-                                  prepared);
+                                  inputs, prepared);
         rc < 0)
         return rc;
 
     qs::Placeholder where;
     if (qs::restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
-
-    int N = 0;
-    if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
-    return update_contents(config, output, where.a, where.b, where.c, N, timestamp);
+    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
 }
 
 }  // namespace

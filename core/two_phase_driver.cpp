@@ -22,6 +22,7 @@
 #include "crypto/cms_signer.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
+#include "crypto/signature_room.h"
 
 namespace {
 
@@ -49,8 +50,14 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
     // digest handed out is already of that algorithm.
     if (!prepare_only && qs::is_pades_subfilter(*config) && qs::check_signature_layout(*config) < 0) return -1;
 
+    int estimate = 0;
+    if (calculate_byte_range(config, timestamp, &estimate) < 0) return -1;
+    // The signature is made elsewhere: the room for it is measured from the
+    // configured certificates where they can be had.
+    qs::SignatureInputs inputs;
+    qs::gather_configured_inputs(config, inputs);
     int N = 0;
-    if (calculate_byte_range(config, timestamp, &N) < 0) return -1;
+    if (qs::placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
 
     qs::Placeholder where;
     if (qs::write_prepared_file(config, input, output, texts, signer, visible, certify, N, where) < 0)

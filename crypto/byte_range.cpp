@@ -24,7 +24,6 @@ namespace qs {
 namespace {
 
 constexpr int kBaseDigits = 5000;
-constexpr int kTimestampDigits = 10000;
 constexpr double kPemToDigits = 2.4;
 // Room kept below INT_MAX for every addition the estimate makes.
 constexpr long kLargestExtra = INT_MAX / 2;
@@ -89,7 +88,7 @@ int write_signature_text(std::FILE *file, long a, long b, std::string_view hex) 
 }
 
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, KeyMaterial *keys) {
+                     int timestamp, SignatureInputs *inputs) {
     if (b != a + N + 2 || check_placeholder(output, a, b, c) < 0) {
         report("The signature placeholder is not where the byte range says...");
         return -1;
@@ -97,7 +96,7 @@ int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, l
     std::vector<unsigned char> digest;
     if (digest_ranges(config->hashalgo, output, a, b, c, digest) < 0) return -1;
     char *raw = nullptr;
-    const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, keys, &raw);
+    const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, inputs, &raw);
     MallocPtr<char> signature(raw);
     if (rc < 0) return rc;
     return write_signature_text(output, a, b, signature.get());

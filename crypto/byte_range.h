@@ -6,19 +6,24 @@
 
 #include <quillseal/config.h>
 
-#include "crypto/key_store.h"
+#include "crypto/cms_signer.h"
 
 namespace qs {
+
+// The room kept for a timestamp token with its authority's certificates:
+// what the estimate adds when a timestamp is asked for.
+constexpr int kTimestampDigits = 10000;
 
 // extrarange read as a decimal number the way atoi does; out-of-range values
 // are refused (reported) rather than overflowing an estimate.
 bool parse_extrarange(const char *text, long &extra);
 
 // Hashes the signed ranges of output, signs the digest and writes the hex
-// text into the placeholder. keys: the signer's material already loaded for
-// this document, or null to load it from the configured store.
+// text into the placeholder. inputs: what the placeholder was sized for,
+// settled for this document, or null to load the key material from the
+// configured store.
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, KeyMaterial *keys);
+                     int timestamp, SignatureInputs *inputs);
 
 // The fit test and the write: the text fits when it is at most b - a - 2
 // digits long; it is then written from a + 1 and the file flushed. A text

@@ -37,7 +37,7 @@ bool cades_hash(const std::string &hash) { return hash == "SHA256" || hash == "S
 
 Layout choose_layout(const SigningConfig &config) {
     const std::string hash = config.hashalgo, filter = config.subfilter;
-    if (hash == "SHA1" && filter == kSha1Filter) return Layout::Encapsulated;
+    if (is_encapsulated_layout(config)) return Layout::Encapsulated;
     if (filter == kDetachedFilter) return Layout::Detached;
     if (filter == kCadesFilter && cades_hash(hash)) return Layout::Cades;
     if (filter == kCadesFilter)
@@ -71,8 +71,9 @@ CmsPtr encapsulated(KeyMaterial &keys, STACK_OF(X509) *chain, BIO *data) {
 
 // A detached SignedData signed over messageDigest, contentType, the archived
 // OCSP status when there is one, and signingTime.
-CmsPtr detached(SigningConfig *config, KeyMaterial &keys, STACK_OF(X509) *chain, const unsigned char *digest,
+CmsPtr detached(SigningConfig *config, SignatureInputs &inputs, STACK_OF(X509) *chain, const unsigned char *digest,
                 int length) {
+    KeyMaterial &keys = inputs.keys;
     CmsPtr cms(CMS_sign(nullptr, nullptr, chain, nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
         report_openssl("Error in CMS_sign()...");
@@ -94,7 +95,8 @@ CmsPtr detached(SigningConfig *config, KeyMaterial &keys, STACK_OF(X509) *chain,
         return nullptr;
     }
     // The signer's OCSP status, when it can be had; a revoked signer stops here.
-    if (add_revocation_attribute(config, keys, si) < 0) return nullptr;
+    if (settle_archived_status(config, inputs) < 0 || add_revocation_attribute(config, inputs.ocsp_basic, si) < 0)
+        return nullptr;
     // The signing time is added here by the library, as none is present yet.
     if (CMS_SignerInfo_sign(si) != 1) {
         report_openssl("Error signing SignerInfo structure...");
@@ -120,24 +122,24 @@ int encode_hex(CMS_ContentInfo *cms, char **signature) {
 }
 
 int build_signature(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
-                    KeyMaterial &keys, char **signature) {
+                    SignatureInputs &inputs, char **signature) {
     BioPtr data(BIO_new(BIO_s_mem()));
     if (!data || !digest || length <= 0 || BIO_write(data.get(), digest, length) != length) {
         report("Error in BIO_write()...");
         return -1;
     }
     // Each certificate goes in once, whatever the chain file or the store repeats.
-    X509StackViewPtr chain = chain_to_embed(keys.cert.get(), keys.chain.get());
+    X509StackViewPtr chain = chain_to_embed(inputs.keys.cert.get(), inputs.keys.chain.get());
     if (!chain) {
         report("Out of memory for the certificate chain.");
         return -1;
     }
     CmsPtr cms;
     switch (choose_layout(*config)) {
-        case Layout::Encapsulated: cms = encapsulated(keys, chain.get(), data.get()); break;
-        case Layout::Detached: cms = detached(config, keys, chain.get(), digest, length); break;
+        case Layout::Encapsulated: cms = encapsulated(inputs.keys, chain.get(), data.get()); break;
+        case Layout::Detached: cms = detached(config, inputs, chain.get(), digest, length); break;
         case Layout::Cades:
-            cms = cades_detached(keys, chain.get(), detached_digest(config->hashalgo), digest, length);
+            cms = cades_detached(inputs.keys, chain.get(), detached_digest(config->hashalgo), digest, length);
             break;
         case Layout::Refused: return -1;
     }
@@ -154,18 +156,34 @@ int check_signature_layout(const SigningConfig &config) {
 
 bool is_pades_subfilter(const SigningConfig &config) { return std::strcmp(config.subfilter, kCadesFilter) == 0; }
 
+bool is_encapsulated_layout(const SigningConfig &config) {
+    return std::strcmp(config.hashalgo, "SHA1") == 0 && std::strcmp(config.subfilter, kSha1Filter) == 0;
+}
+
+bool archives_signer_status(const SigningConfig &config) {
+    return std::strcmp(config.subfilter, kDetachedFilter) == 0;
+}
+
+int settle_archived_status(SigningConfig *config, SignatureInputs &inputs) {
+    if (inputs.status_settled || !archives_signer_status(*config)) return 0;
+    if (signer_ocsp_status(config, inputs.keys.cert.get(), inputs.keys.chain.get(), inputs.ocsp_basic) < 0)
+        return -1;
+    inputs.status_settled = true;
+    return 0;
+}
+
 int sign_digest(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
-                KeyMaterial *keys, char **signature) {
+                SignatureInputs *inputs, char **signature) {
     register_signature_oids();
-    KeyMaterial loaded;
-    if (!keys) {
-        if (load_signer_keys(config, loaded) < 0) {
+    SignatureInputs loaded;
+    if (!inputs) {
+        if (load_signer_keys(config, loaded.keys) < 0) {
             ERR_clear_error();
             return -1;
         }
-        keys = &loaded;
+        inputs = &loaded;
     }
-    const int rc = build_signature(config, digest, length, timestamp, *keys, signature);
+    const int rc = build_signature(config, digest, length, timestamp, *inputs, signature);
     ERR_clear_error();
     return rc;
 }

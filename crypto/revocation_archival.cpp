@@ -96,28 +96,6 @@ std::string basic_response_type() {
     return der_of<ASN1_OBJECT, i2d_ASN1_OBJECT>(OBJ_nid2obj(NID_id_pkix_OCSP_basic));
 }
 
-// The certificates get_ocsp_data works with: from the PKCS#12 store, or the
-// device's signer PEM file and CA file.
-int load_certificates(SigningConfig *config, KeyMaterial &keys) {
-    if (std::strcmp(config->certstore, kPkcs12Store) == 0)
-        return load_signer_keys(config, keys, "Error in BIO_write() call...");
-    if (!is_device_store(*config)) {
-        report(format("KeyStore %s not supported...", config->certstore));
-        return -1;
-    }
-    bool not_regular = false;
-    FilePtr pem = open_regular_file(config->signerpem, not_regular);
-    keys.cert.reset(pem ? PEM_read_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr);
-    ERR_clear_error();
-    if (!keys.cert) {
-        report("Error retrieving certificate from PKCS11 KeyStore");
-        return -1;
-    }
-    keys.chain.reset(loadca(config->capem));
-    if (!keys.chain) keys.chain.reset(sk_X509_new_null());
-    return 0;
-}
-
 // The signer's status for a C caller: the outputs cleared and checked, the
 // certificates loaded from the configured store.
 int configured_signer_status(SigningConfig *config, unsigned char **der, long *length, std::string &basic) {
@@ -128,7 +106,7 @@ int configured_signer_status(SigningConfig *config, unsigned char **der, long *l
         return -1;
     }
     KeyMaterial keys;
-    if (load_certificates(config, keys) < 0) return -1;
+    if (load_signer_certificates(config, keys) < 0) return -1;
     return signer_ocsp_status(config, keys.cert.get(), keys.chain.get(), basic);
 }
 
@@ -147,6 +125,26 @@ int hand_over(const std::string &bytes, unsigned char **der, long *length) {
 }
 
 }  // namespace
+
+int load_signer_certificates(SigningConfig *config, KeyMaterial &keys) {
+    if (std::strcmp(config->certstore, kPkcs12Store) == 0)
+        return load_signer_keys(config, keys, "Error in BIO_write() call...");
+    if (!is_device_store(*config)) {
+        report(format("KeyStore %s not supported...", config->certstore));
+        return -1;
+    }
+    bool not_regular = false;
+    FilePtr pem = open_regular_file(config->signerpem, not_regular);
+    keys.cert.reset(pem ? PEM_read_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr);
+    ERR_clear_error();
+    if (!keys.cert) {
+        report("Error retrieving certificate from PKCS11 KeyStore");
+        return -1;
+    }
+    keys.chain.reset(loadca(config->capem));
+    if (!keys.chain) keys.chain.reset(sk_X509_new_null());
+    return 0;
+}
 
 int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain, std::string &basic_der) {
     basic_der.clear();
@@ -196,11 +194,9 @@ std::string revocation_archival_value(std::string_view basic_der) {
     return sequence(constructed(1, V_ASN1_CONTEXT_SPECIFIC, sequence(response)));
 }
 
-int add_revocation_attribute(SigningConfig *config, const KeyMaterial &keys, CMS_SignerInfo *signer) {
-    std::string basic;
-    if (signer_ocsp_status(config, keys.cert.get(), keys.chain.get(), basic) < 0) return -1;
-    if (basic.empty()) return 0;
-    const std::string value = revocation_archival_value(basic);
+int add_revocation_attribute(SigningConfig *config, const std::string &basic_der, CMS_SignerInfo *signer) {
+    if (basic_der.empty()) return 0;
+    const std::string value = revocation_archival_value(basic_der);
     if (value.empty() || CMS_signed_add1_attr_by_NID(signer, oid_nid(kRevocationInfoArchival), V_ASN1_SEQUENCE,
                                                      value.data(), static_cast<int>(value.size())) != 1) {
         report_openssl("Error adding signed attribute OCSP revocation info...");

@@ -21,11 +21,17 @@ namespace qs {
 // -1, reported, when the responder says the certificate is revoked or not good.
 int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain, std::string &basic_der);
 
+// The certificates the signer's status is asked with: from the PKCS#12 store
+// (its key comes along), or a device's signer PEM file and CA file (a CA file
+// that cannot be read gives an empty chain). -1, reported, on failure.
+int load_signer_certificates(SigningConfig *config, KeyMaterial &keys);
+
 // The revocationInfoArchival value holding one BasicOCSPResponse.
 std::string revocation_archival_value(std::string_view basic_der);
 
-// Adds the attribute to signer when the signer's status can be had. -1,
-// reported, for a revoked or not good certificate, or when it cannot be added.
-int add_revocation_attribute(SigningConfig *config, const KeyMaterial &keys, CMS_SignerInfo *signer);
+// Adds the attribute around basic_der (the signer's status as
+// signer_ocsp_status gave it) to signer; nothing for an empty one. -1,
+// reported, when it cannot be added.
+int add_revocation_attribute(SigningConfig *config, const std::string &basic_der, CMS_SignerInfo *signer);
 
 }  // namespace qs

@@ -2,11 +2,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "crypto/byte_range.h"
 #include "crypto/hex.h"
 #include "crypto_support.h"
+#include "revocation_service.h"
+#include "support/soft_token.h"
 
 namespace {
 
@@ -55,6 +60,143 @@ TEST(PlaceholderSize, DeviceCountsItsPemFiles) {
     message();
     EXPECT_EQ(calculate_byte_range(config.get(), 0, &n), -1);
     EXPECT_EQ(message(), "signerpem config entry points to missing file");
+}
+
+// The subjects of the certificates a DER SignedData carries, in its order.
+std::vector<std::string> carried_subjects(const qstest::TempDir &dir, const std::string &der) {
+    qstest::write_file(dir.file("carried.der"), der);
+    std::istringstream printed(
+        run_shell("openssl pkcs7 -inform DER -print_certs -noout -in " + shell_quote(dir.file("carried.der"))).out);
+    std::vector<std::string> subjects;
+    for (std::string line; std::getline(printed, line);)
+        if (line.rfind("subject=", 0) == 0) subjects.push_back(line);
+    return subjects;
+}
+
+long placeholder_digits(const std::string &pdf, const std::string &password) {
+    FILE *f = std::fopen(pdf.c_str(), "rb");
+    long range[4] = {0, 0, 0, 0};
+    int object = 0;
+    if (f && qpdf_get_byte_range(f, password.c_str(), range, &object) < 0) range[2] = range[1] = 0;
+    if (f) std::fclose(f);
+    return range[2] - range[1] - 2;
+}
+
+std::string two_phase(const std::vector<std::string> &args) {
+    std::string command = shell_quote(QS_TWO_PHASE_TOOL);
+    for (const auto &a : args) command += " " + shell_quote(a);
+    const std::string out = run_shell(command + " 2>/dev/null").out;
+    return out.substr(0, out.find('\n'));
+}
+
+// The three phases of a signature made elsewhere, sign_hash standing for the
+// signing service: the status line of the last phase that ran.
+std::string sign_in_two_phases(const std::string &in, const std::string &out, const std::string &conf) {
+    const std::string digest = two_phase({"start", in, out, conf});
+    if (digest.rfind("0#", 0) != 0) return digest;
+    const std::string signature = two_phase({"hash", conf, digest.substr(2)});
+    if (signature.rfind("0#", 0) != 0) return signature;
+    return two_phase({"end", out, signature.substr(2)});
+}
+
+// Chains as certificate authorities issue them sign with default settings
+// (no extrarange) on every route that signs: the placeholder has room for
+// every certificate, the key's signature, the archived OCSP response (asked
+// for once, before the placeholder is sized) and a timestamp. A chain file or
+// store that repeats certificates signs too, each certificate carried once.
+// A signature that fitted the earlier estimate keeps its size.
+TEST(PlaceholderSize, RealChainsSignWithDefaultSettings) {
+    cryptotest::RevocationService pki(true);
+    qstest::TempDir dir;
+    qstest::SoftToken token(dir);
+    ASSERT_EQ(token.problem(), "");
+    ASSERT_EQ(token.import_key(pki.file("rsa.key"), "chain-rsa", "03"), "");
+    ASSERT_EQ(token.import_key(pki.file("signer.key"), "chain-ec", "04"), "");
+    token.activate();
+    char stored[600];
+    encrypt_password(qstest::kStorePassword, stored);
+    int confs = 0;
+    // Each configuration has a cache of its own, so that its requests can be counted.
+    const auto cache_of = [&dir](int n) {
+        const std::string cache = dir.file("cache" + std::to_string(n));
+        run_shell("mkdir -p " + shell_quote(cache));
+        return "cachedir=" + cache + "\n";
+    };
+    const auto store = [&](const std::string &p12, const std::string &extra = "") {
+        const std::string path = dir.file("store" + std::to_string(++confs) + ".conf");
+        qstest::write_file(path, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + p12 + "\ncertpasswd=" + stored +
+                                     "\n" + cache_of(confs) + extra);
+        return path;
+    };
+    const auto device = [&](const std::string &object, const std::string &signerpem, const std::string &capem) {
+        ++confs;
+        return token.write_config(dir, "device" + std::to_string(confs) + ".conf", "pkcs11:token=qs;object=" + object,
+                                  signerpem, cache_of(confs), qstest::SoftToken::kPin, capem);
+    };
+    const std::string tsa = "tsaurl=" + pki.tsa_url() + "\n";
+    enum class Route { OneShot, Encrypted, TwoPhase };
+    const struct {
+        const char *name;
+        std::string conf;
+        Route route;
+        std::vector<std::string> flags;
+        const char *responder;     // the OCSP responder asked once, whose response is archived; "" for none
+        std::size_t certificates;  // in the signature, each once
+        int placeholder;           // its digits where the earlier estimate holds, else 0
+    } cases[] = {
+        {"RSA chain", store(pki.file("rsa.p12")), Route::OneShot, {}, "/ocsp/rsainter", 3, 0},
+        {"RSA chain, the store's CA list repeating certificates", store(pki.file("rsa-repeats.p12")), Route::OneShot,
+         {}, "/ocsp/rsainter", 3, 0},
+        {"RSA chain, timestamped", store(pki.file("rsa.p12"), tsa), Route::OneShot, {"-q"}, "/ocsp/rsainter", 3, 0},
+        {"RSA chain, PAdES: nothing archived", store(pki.file("rsa.p12"), "subfilter=ETSI.CAdES.detached\n"),
+         Route::OneShot, {}, "", 3, 0},
+        {"RSA chain, signed and encrypted", store(pki.file("rsa.p12")), Route::Encrypted, {"-p", "open"},
+         "/ocsp/rsainter", 3, 0},
+        {"RSA chain, signed in two phases", store(pki.file("rsa.p12")), Route::TwoPhase, {}, "/ocsp/rsainter", 3, 0},
+        {"EC chain", store(pki.file("signer.p12")), Route::OneShot, {}, "/ocsp/inter", 3, 0},
+        {"EC chain, PAdES: nothing archived", store(pki.file("signer.p12"), "subfilter=ETSI.CAdES.detached\n"),
+         Route::OneShot, {}, "", 3, 0},
+        {"PKCS#11 RSA key, capem a full chain holding the signer",
+         device("chain-rsa", pki.file("rsa.pem"), pki.file("rsa-fullchain.pem")), Route::OneShot, {},
+         "/ocsp/rsainter", 3, 0},
+        {"PKCS#11 EC key", device("chain-ec", pki.file("signer.pem"), pki.file("chain.pem")), Route::OneShot, {},
+         "/ocsp/inter", 3, 0},
+        {"a small chain keeps the earlier size", store(qstest::fixture("signer.p12")), Route::OneShot, {}, "", 2, 5000},
+    };
+    const std::string in = qstest::fixture("one-page.pdf");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = dir.file("signed.pdf");
+        std::remove(out.c_str());
+        const int asked = c.responder[0] ? pki.requests_to(c.responder) : 0;
+        std::string line;
+        if (c.route == Route::TwoPhase) {
+            line = sign_in_two_phases(in, out, c.conf);
+        } else {
+            std::vector<std::string> args = {"-i", in, "-o", out, "-z", c.conf};
+            args.insert(args.end(), c.flags.begin(), c.flags.end());
+            line = qstest::run_cli(args).out;
+        }
+        ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
+        const std::string password = c.route == Route::Encrypted ? "open" : "";
+        const std::string sig =
+            run_shell("pdfsig -upw " + shell_quote(password) + " " + shell_quote(out) + " 2>&1").out;
+        EXPECT_NE(sig.find("Signature is Valid."), std::string::npos) << sig;
+        EXPECT_NE(sig.find("Total document signed"), std::string::npos) << sig;
+
+        const std::string der = cryptotest::newest_signature_der(out, password);
+        const std::vector<std::string> subjects = carried_subjects(dir, der);
+        EXPECT_EQ(subjects.size(), c.certificates);
+        EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.end()).size(), subjects.size());
+        EXPECT_EQ(cryptotest::archived_ocsp_response(out, password).empty(), c.responder[0] == '\0');
+        if (c.responder[0]) {
+            EXPECT_EQ(pki.requests_to(c.responder) - asked, 1);
+        }
+
+        if (c.placeholder) {
+            EXPECT_EQ(placeholder_digits(out, password), c.placeholder);
+        }
+    }
 }
 
 TEST(PlaceholderSize, ExtraRangeThatLeavesNoRoomIsRefused) {
@@ -147,11 +289,11 @@ TEST(UpdateContents, MaterialLoadedOnceSignsWithoutTheStore) {
     qstest::TempDir dir;
     const Synthetic s = make_synthetic(dir, 5000);
     Config config = pkcs12_config();
-    qs::KeyMaterial keys;
-    ASSERT_EQ(qs::load_signer_keys(config.get(), keys), 0) << message();
+    qs::SignatureInputs inputs;
+    ASSERT_EQ(qs::load_signer_keys(config.get(), inputs.keys), 0) << message();
     set_certfile(config.get(), dir.file("gone.p12"));
     FILE *f = std::fopen(s.path.c_str(), "r+b");
-    EXPECT_EQ(qs::fill_placeholder(config.get(), f, s.a, s.b, s.c, s.n, 0, &keys), 0) << message();
+    EXPECT_EQ(qs::fill_placeholder(config.get(), f, s.a, s.b, s.c, s.n, 0, &inputs), 0) << message();
     std::fclose(f);
     EXPECT_NE(qstest::read_file(s.path).substr(static_cast<size_t>(s.a) + 1, 4), "0000");
     EXPECT_EQ(fill(config.get(), make_synthetic(dir, 5000)), -1);

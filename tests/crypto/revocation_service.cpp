@@ -29,32 +29,44 @@ bool enter(const unsigned char *&cursor, long &remaining, int tag, int xclass) {
     return true;
 }
 
-qs::CmsPtr newest_signature(const std::string &pdf) {
-    FILE *f = std::fopen(pdf.c_str(), "rb");
-    if (!f) return nullptr;
-    long range[4];
-    int object = 0;
-    char *inside = nullptr;
-    long length = 0;
-    const bool read = qpdf_get_byte_range(f, "", range, &object) == 0 &&
-                      get_internal_range(f, range[1], range[2], &inside, &length) == 0;
-    std::fclose(f);
-    const auto der = qs::parse_hex_pairs(read && inside ? inside : "");
-    std::free(inside);
-    if (!der || der->empty()) return nullptr;
-    const unsigned char *cursor = der->data();
-    return qs::CmsPtr(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der->size())));
+qs::CmsPtr newest_signature(const std::string &pdf, const std::string &password) {
+    const std::string der = newest_signature_der(pdf, password);
+    const unsigned char *cursor = reinterpret_cast<const unsigned char *>(der.data());
+    return der.empty() ? nullptr : qs::CmsPtr(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der.size())));
 }
 
 }  // namespace
 
-RevocationService::RevocationService() {
+std::string newest_signature_der(const std::string &pdf, const std::string &password) {
+    FILE *f = std::fopen(pdf.c_str(), "rb");
+    if (!f) return std::string();
+    long range[4];
+    int object = 0;
+    char *inside = nullptr;
+    long length = 0;
+    const bool read = qpdf_get_byte_range(f, password.c_str(), range, &object) == 0 &&
+                      get_internal_range(f, range[1], range[2], &inside, &length) == 0;
+    std::fclose(f);
+    const auto bytes = qs::parse_hex_pairs(read && inside ? inside : "");
+    std::free(inside);
+    if (!bytes || bytes->size() < 2) return std::string();
+    // The DER object without the zero bytes of the unused digits after it.
+    const unsigned char *cursor = bytes->data();
+    long content = 0;
+    int tag = 0, xclass = 0;
+    if (ASN1_get_object(&cursor, &content, &tag, &xclass, static_cast<long>(bytes->size())) & 0x80)
+        return std::string();
+    const std::size_t total = static_cast<std::size_t>(cursor - bytes->data()) + static_cast<std::size_t>(content);
+    return std::string(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(total));
+}
+
+RevocationService::RevocationService(bool with_rsa_chain) {
     service_ = std::make_unique<qstest::LocalService>(
         "revocation", std::vector<std::string>{"--pki", pki_.path(), "--max-requests", "400", "--tsa-config",
                                                pki_.file("tsa/tsa.cnf")});
     const auto made = qstest::run_shell("bash " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/make_ltv_pki.sh") +
                                         " " + shell_quote(pki_.path()) + " " + shell_quote(service_->url("http", "")) +
-                                        " 2>&1");
+                                        (with_rsa_chain ? " rsa" : "") + " 2>&1");
     if (made.status != 0) throw std::runtime_error("LTV PKI not made: " + made.out);
 }
 
@@ -64,8 +76,8 @@ int RevocationService::requests_to(const std::string &path) const {
     return count;
 }
 
-std::string archived_ocsp_response(const std::string &pdf) {
-    qs::CmsPtr cms = newest_signature(pdf);
+std::string archived_ocsp_response(const std::string &pdf, const std::string &password) {
+    qs::CmsPtr cms = newest_signature(pdf, password);
     STACK_OF(CMS_SignerInfo) *signers = cms ? CMS_get0_SignerInfos(cms.get()) : nullptr;
     CMS_SignerInfo *signer = signers ? sk_CMS_SignerInfo_value(signers, 0) : nullptr;
     qs::Asn1ObjectPtr oid(OBJ_txt2obj("1.2.840.113583.1.1.8", 1));

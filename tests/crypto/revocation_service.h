@@ -15,7 +15,8 @@ namespace cryptotest {
 
 class RevocationService {
 public:
-    RevocationService();
+    // with_rsa_chain: the PKI also holds the RSA chain of make_ltv_pki.sh (rsa.p12 and its files).
+    explicit RevocationService(bool with_rsa_chain = false);
 
     // The file of the PKI folder: "signer.p12", "inter/ca.pem", "crl/inter.crl", ...
     std::string file(const std::string &name) const { return pki_.file(name); }
@@ -29,9 +30,13 @@ private:
     std::unique_ptr<qstest::LocalService> service_;
 };
 
+// The DER SignedData of the newest signature of pdf (opened with password);
+// empty when there is none.
+std::string newest_signature_der(const std::string &pdf, const std::string &password = "");
+
 // The OCSPResponse DER archived in the newest signature of pdf (its
 // revocationInfoArchival attribute); empty when there is none.
-std::string archived_ocsp_response(const std::string &pdf);
+std::string archived_ocsp_response(const std::string &pdf, const std::string &password = "");
 
 // A DER OCSPResponse about cert (a PKI file), answered from the database of
 // the CA in ca ("inter"), signed with signer and its key (PKI files without

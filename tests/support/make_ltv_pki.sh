@@ -20,10 +20,18 @@
 #                            chain into every token
 #   forger/ca.pem            a self-signed certificate with the intermediate's name and a key of
 #                            its own, and crl/forged.crl: a CRL naming the intermediate that it signed
-# Usage: make_ltv_pki.sh DIR BASE_URL
+# With "rsa", also a chain shaped like those certificate authorities issue, all RSA-2048:
+#   rsaroot/ rsainter/       root and intermediate (OCSP BASE_URL/ocsp/rsaroot, CRL BASE_URL/crl/rsaroot.crl),
+#                            each with an RSA responder
+#   rsa.p12, rsa.key         a signer of rsainter (OCSP BASE_URL/ocsp/rsainter, CRL BASE_URL/crl/rsainter.crl,
+#                            CA issuers and a policy) with intermediate and root
+#   rsa-chain.pem            intermediate and root; rsa-fullchain.pem: signer, intermediate and root
+#   rsa-repeats.p12          the same signer, its CA list holding the intermediate twice and the signer itself
+# Usage: make_ltv_pki.sh DIR BASE_URL [rsa]
 set -euo pipefail
-out=${1:?usage: make_ltv_pki.sh DIR BASE_URL}
+out=${1:?usage: make_ltv_pki.sh DIR BASE_URL [rsa]}
 base=${2:?}
+with_rsa=${3:-}
 pass=demo-pass
 mkdir -p "$out"
 cd "$out"
@@ -87,6 +95,24 @@ subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 authorityInfoAccess=OCSP;URI:$base/ocsp/inter
 crlDistributionPoints=URI:ldap://127.0.0.1:1/cn=Test%20Intermediate?certificateRevocationList
+[rsa_inter_ca]
+basicConstraints=critical,CA:TRUE,pathlen:0
+keyUsage=critical,keyCertSign,cRLSign
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/rsaroot,caIssuers;URI:$base/ca/rsaroot.crt
+crlDistributionPoints=URI:$base/crl/rsaroot.crl
+certificatePolicies=2.23.140.1.2.2
+[rsa_signer]
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation
+extendedKeyUsage=emailProtection
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+authorityInfoAccess=OCSP;URI:$base/ocsp/rsainter,caIssuers;URI:$base/ca/rsainter.crt
+crlDistributionPoints=URI:$base/crl/rsainter.crl
+certificatePolicies=1.3.6.1.4.1.55555.1.2.1
+subjectAltName=email:anna.schmidt@example.com
 CNF
 
 ca_config() { # dir
@@ -117,10 +143,16 @@ CNF
     echo 01 > "$1/crlnumber"
 }
 
-new_key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null; }
+new_key() { # file [rsa]
+    if [ "${2:-}" = rsa ]; then
+        openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null
+    else
+        openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null
+    fi
+}
 
-issue() { # ca-dir name subject section
-    new_key "$2.key"
+issue() { # ca-dir name subject section [rsa]
+    new_key "$2.key" "${5:-}"
     openssl req -new -key "$2.key" -out "$2.csr" -subj "$3" 2>/dev/null
     openssl ca -batch -notext -config "$1/ca.cnf" -extfile ext.cnf -extensions "$4" \
         -in "$2.csr" -out "$2.pem" 2>/dev/null
@@ -183,7 +215,32 @@ ess_cert_id_chain = no
 ess_cert_id_alg = sha256
 CNF
 
-for ca in root inter; do
+cas="root inter"
+if [ "$with_rsa" = rsa ]; then
+    mkdir -p rsaroot rsainter
+    new_key rsaroot/ca.key rsa
+    openssl req -x509 -new -key rsaroot/ca.key -out rsaroot/ca.pem -days 30 -sha256 \
+        -subj "/C=DE/O=Quillseal Test Trust Services/OU=Certification Authority/CN=Quillseal Test RSA Root CA 2024" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+    ca_config rsaroot
+    issue rsaroot rsainter/ca "/C=DE/O=Quillseal Test Trust Services/CN=Quillseal Test RSA Issuing CA 2024" \
+        rsa_inter_ca rsa
+    ca_config rsainter
+    issue rsaroot rsaroot/responder "/C=DE/O=Quillseal Test Trust Services/CN=RSA Root OCSP Responder" responder rsa
+    issue rsainter rsainter/responder "/C=DE/O=Quillseal Test Trust Services/CN=RSA Issuing CA OCSP Responder" \
+        responder rsa
+    issue rsainter rsa "/C=DE/ST=Berlin/L=Berlin/O=Example Trading GmbH/OU=Purchasing/CN=Anna Schmidt" rsa_signer rsa
+    cat rsainter/ca.pem rsaroot/ca.pem > rsa-chain.pem
+    cat rsa.pem rsa-chain.pem > rsa-fullchain.pem
+    openssl pkcs12 -export -inkey rsa.key -in rsa.pem -certfile rsa-chain.pem -name rsa \
+        -passout pass:$pass -out rsa.p12
+    cat rsainter/ca.pem rsa-fullchain.pem > rsa-repeats.pem
+    openssl pkcs12 -export -inkey rsa.key -in rsa.pem -certfile rsa-repeats.pem -name rsa \
+        -passout pass:$pass -out rsa-repeats.p12
+    cas="$cas rsaroot rsainter"
+fi
+
+for ca in $cas; do
     openssl ca -batch -gencrl -config $ca/ca.cnf -out $ca/crl.pem 2>/dev/null
     openssl crl -in $ca/crl.pem -outform DER -out crl/$ca.crl
 done

@@ -36,8 +36,8 @@ SoftToken::SoftToken(const TempDir &dir)
     write_file(conf_, "directories.tokendir = " + tokens + "\nobjectstore.backend = file\nlog.level = ERROR\n");
     slot_ = init_token("qs", kPin, problem_);
     if (slot_.empty()) return;
-    problem_ += import_key("qs", kPin, "signer.key", "signer", "01");
-    problem_ += import_key("qs", kPin, "ec-signer.key", "ec", "02");
+    problem_ += import_key(fixture("signer.key"), "signer", "01");
+    problem_ += import_key(fixture("ec-signer.key"), "ec", "02");
 }
 
 std::string SoftToken::init_token(const std::string &label, const std::string &pin, std::string &problem) const {
@@ -51,17 +51,22 @@ std::string SoftToken::init_token(const std::string &label, const std::string &p
     return first_line(init.out.substr(at + 19));
 }
 
-std::string SoftToken::import_key(const std::string &token, const std::string &pin, const std::string &key,
+std::string SoftToken::import_key(const std::string &token, const std::string &pin, const std::string &key_file,
                                   const std::string &label, const std::string &id) const {
-    const RunResult import = run_shell(env() + "softhsm2-util --import " + shell_quote(fixture(key)) + " --token " +
-                                       token + " --label " + label + " --id " + id + " --pin " + pin + " 2>&1");
-    return import.status == 0 ? "" : "softhsm2-util --import " + key + ": " + import.out;
+    const RunResult import = run_shell(env() + "softhsm2-util --import " + shell_quote(key_file) + " --token " +
+                                       token + " --label " + shell_quote(label) + " --id " + id + " --pin " + pin +
+                                       " 2>&1");
+    return import.status == 0 ? "" : "softhsm2-util --import " + key_file + ": " + import.out;
+}
+
+std::string SoftToken::import_key(const std::string &key_file, const std::string &label, const std::string &id) const {
+    return import_key("qs", kPin, key_file, label, id);
 }
 
 std::string SoftToken::add_token(const std::string &label, const std::string &pin, const std::string &key) const {
     std::string problem;
     if (init_token(label, pin, problem).empty()) return problem;
-    return import_key(label, pin, key, "signer", "01");
+    return import_key(label, pin, fixture(key), "signer", "01");
 }
 
 std::string SoftToken::env() const { return "SOFTHSM2_CONF=" + shell_quote(conf_) + " "; }
@@ -70,12 +75,13 @@ void SoftToken::activate() const { setenv("SOFTHSM2_CONF", conf_.c_str(), 1); }
 
 std::string SoftToken::write_config(const TempDir &dir, const std::string &name, const std::string &p11url,
                                     const std::string &signerpem, const std::string &extra,
-                                    const std::string &pin_value) const {
+                                    const std::string &pin_value, const std::string &capem) const {
     char stored[600] = "";
     if (!pin_value.empty()) encrypt_password(pin_value.c_str(), stored);
+    const auto file = [](const std::string &pem) { return pem.rfind('/', 0) == 0 ? pem : fixture(pem); };
     const std::string path = dir.file(name);
     write_file(path, "certstore=PKCS11 SECURITY DEVICE\np11url=" + p11url + "\npin=" + stored +
-                         "\nsignerpem=" + fixture(signerpem) + "\ncapem=" + fixture("ca.pem") +
+                         "\nsignerpem=" + file(signerpem) + "\ncapem=" + file(capem) +
                          "\nengine=" + engine_ + "\nlibrary=" + module_ + "\n" + extra);
     return path;
 }

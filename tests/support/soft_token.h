@@ -31,18 +31,21 @@ public:
     // with its own PIN, holding key (a fixture key file) as "signer" (id 01).
     // Empty when that went well, else what went wrong.
     std::string add_token(const std::string &label, const std::string &pin, const std::string &key) const;
+    // Imports another private key (PEM) under label and id; what went wrong, or "".
+    std::string import_key(const std::string &key_file, const std::string &label, const std::string &id) const;
 
     // A key=value configuration for this token, the PIN stored encrypted,
-    // followed by extra lines; pin_value replaces the PIN.
+    // followed by extra lines; pin_value replaces the PIN. signerpem and capem
+    // name fixtures, or other files by absolute path.
     std::string write_config(const TempDir &dir, const std::string &name, const std::string &p11url,
                              const std::string &signerpem = "signer.pem", const std::string &extra = "",
-                             const std::string &pin_value = kPin) const;
+                             const std::string &pin_value = kPin, const std::string &capem = "ca.pem") const;
 
 private:
     // The slot of a new token, or nothing with the reason in problem.
     std::string init_token(const std::string &label, const std::string &pin, std::string &problem) const;
-    // What went wrong importing key as label and id into token, or nothing.
-    std::string import_key(const std::string &token, const std::string &pin, const std::string &key,
+    // What went wrong importing the key file as label and id into token, or nothing.
+    std::string import_key(const std::string &token, const std::string &pin, const std::string &key_file,
                            const std::string &label, const std::string &id) const;
 
     std::string conf_, slot_, engine_, module_, problem_;

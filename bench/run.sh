@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Signing benchmarks: time and peak memory for a 10 KB, a 10 MB and a 200 MB
 # document beside the floor of copying and hashing the same file in the same
-# run, the verification of the signed 200 MB document (as signed, and with an
-# update appended after its signature), one process signing a one-page
+# run, the verification and the report of the signed 200 MB document (as
+# signed, and with an update appended after its signature), the report of a
+# one-page document beside its verification, one process signing a one-page
 # document beside one openssl cms -sign process signing the same bytes, one
 # PAdES baseline signature beside one adbe.pkcs7.detached signature, and the
 # directory route over 200 one-page documents, in one process and with -j 1
@@ -25,7 +26,8 @@ if [ $# -ge 1 ]; then
     trap 'rm -rf "$work"/bench-docs "$work"/bench-many "$work"/bench-signed "$work"/doc-*.pdf "$work"/out-*.pdf \
         "$work"/copy.pdf "$work"/small.pdf "$work"/page.pdf "$work"/page.der "$work"/page-signed.pdf \
         "$work"/page-pades.pdf "$work"/bench-pades.conf \
-        "$work"/bench-key.pem "$work"/bench-cert.pem "$work"/dir.out "$work"/time.out "$work"/verify.out' EXIT
+        "$work"/bench-key.pem "$work"/bench-cert.pem "$work"/dir.out "$work"/time.out "$work"/verify.out \
+        "$work"/report.out' EXIT
 else
     work=$(mktemp -d /tmp/qs-bench-XXXXXX)
     trap 'rm -rf "$work"' EXIT
@@ -104,13 +106,19 @@ for doc in 10KB:10240 10MB:10485760 200MB:209715200; do
         now_us; t0=$us; "$qs" verify -i "$out" > verify.out; now_us; updated_us=$((us - t0))
         grep -q '^0#Document signature verified' verify.out || invalid=1
         updated_kib=$(peak_kib "$qs" verify -i "$out")
+        # The report of the same document: its one signature judged in full.
+        now_us; t0=$us; "$qs" report -i "$out" -z bench.conf > report.out || true; now_us; report_big_us=$((us - t0))
+        grep -q '"intact": true' report.out || invalid=1
+        report_kib=$(peak_kib "$qs" report -i "$out" -z bench.conf)
     fi
-    rm -f "$out" "$doc" copy.pdf verify.out
+    rm -f "$out" "$doc" copy.pdf verify.out report.out
 done
 
 printf '\nverify 200MB: %s ms, peak memory %.1f MiB\n' "$(ms "$verify_us")" "$(awk -v k="$verify_kib" 'BEGIN { print k / 1024 }')"
 printf 'verify 200MB with an update after the signature: %s ms, peak memory %.1f MiB\n' \
     "$(ms "$updated_us")" "$(awk -v k="$updated_kib" 'BEGIN { print k / 1024 }')"
+printf 'report 200MB with an update after the signature: %s ms, peak memory %.1f MiB\n' \
+    "$(ms "$report_big_us")" "$(awk -v k="$report_kib" 'BEGIN { print k / 1024 }')"
 
 # A one-page document as users sign them, and the store's key and certificate as PEM files.
 printf '/Helvetica findfont 24 scalefont setfont 72 700 moveto (Invoice 0001) show showpage\n' |
@@ -149,6 +157,18 @@ pdfsig page-pades.pdf 2>/dev/null | grep -q 'Signature is Valid' || invalid=1
 pades_ratio=$(awk -v p="$best_p" -v a="$best_a" 'BEGIN { printf "%.2f", p / a }')
 printf 'one page, one process: adbe.pkcs7.detached %s ms, ETSI.CAdES.detached (B-B) %s ms, %sx\n' \
     "$(ms "$best_a")" "$(ms "$best_p")" "$pades_ratio"
+
+# The report of the signed one-page document beside its verification, one
+# process each, best of 25, in turns: the time of one signature judged in full.
+best_v=999999999; best_r=999999999
+for _ in $(seq 25); do
+    now_us; t0=$us; "$qs" verify -i page-signed.pdf -z bench.conf >/dev/null; now_us
+    if [ $((us - t0)) -lt "$best_v" ]; then best_v=$((us - t0)); fi
+    now_us; t0=$us; "$qs" report -i page-signed.pdf -z bench.conf >/dev/null || true; now_us
+    if [ $((us - t0)) -lt "$best_r" ]; then best_r=$((us - t0)); fi
+done
+report_ratio=$(awk -v r="$best_r" -v v="$best_v" 'BEGIN { printf "%.2f", r / v }')
+printf 'one signature, one process: verify %s ms, report %s ms, %sx\n' "$(ms "$best_v")" "$(ms "$best_r")" "$report_ratio"
 
 # Directory route: 200 one-page documents into an empty output directory, best
 # of 3, in one process and with -j 1 and -j 0 worker processes.
@@ -238,6 +258,8 @@ goal "GNU parallel recipe, 2 local workers, at least 0.8x of -j 0" "${fleet_rati
     "$(awk -v r="$fleet_ratio" 'BEGIN { print (r >= 0.8) }')"
 goal "one page in one process within 1.5x of openssl cms -sign" "${one_ratio}x" \
     "$(awk -v r="$one_ratio" 'BEGIN { print (r <= 1.5) }')"
+goal "report within 1.2x of verify per signature" "${report_ratio}x" \
+    "$(awk -v r="$report_ratio" 'BEGIN { print (r <= 1.2) }')"
 goal "a B-B signature within 5% of an adbe.pkcs7.detached one" "${pades_ratio}x" \
     "$(awk -v r="$pades_ratio" 'BEGIN { print (r >= 0.95 && r <= 1.05) }')"
 if [ -n "${invalid:-}" ]; then echo "some documents were not signed or did not verify"; failed=1; fi

@@ -145,6 +145,10 @@ ParseResult Parser::run() {
             result_.options.command = Command::Timestamp;
             return finish(ParseOutcome::Usage);
         }
+        if (std::strcmp(only, "report") == 0) {
+            result_.options.command = Command::Report;
+            return finish(ParseOutcome::Usage);
+        }
         if (std::strlen(only) > kValueLimit) {
             result_.detail = "input path";
             return finish(ParseOutcome::ValueTooLong);
@@ -156,6 +160,7 @@ ParseResult Parser::run() {
     if (!command_word("addltv", Command::AddLtv, stop)) return stop;
     if (!command_word("verify", Command::Verify, stop)) return stop;
     if (!command_word("timestamp", Command::Timestamp, stop)) return stop;
+    if (!command_word("report", Command::Report, stop)) return stop;
     while (!at_end()) {
         const int before = pos_;
         if (!one_pass(stop)) return stop;
@@ -229,6 +234,14 @@ std::string usage_text(Command command) {
         t += workers;
         t += missing_z;
         t += "The document timestamp comes from the time-stamping authority named by tsaurl in the configuration.\n";
+        break;
+    case Command::Report:
+        t += "quillseal report -i input.pdf -z quillseal.conf\n";
+        t += "\nOnly -i is required. The report of every signature is written to standard output as JSON; the "
+             "status is 0 when every signature is intact, unchanged but for allowed updates and trusted, 1 when "
+             "not, 255 when the document cannot be read.\n";
+        t += "The trust anchors come from the PEM file named by trustca in the configuration "
+             "(/etc/ssl/certs/ca-certificates.crt by default).\n\n";
         break;
     case Command::Verify:
         t += "quillseal verify -i input.pdf -z quillseal.conf\n";

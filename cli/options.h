@@ -5,7 +5,7 @@
 
 namespace cli {
 
-enum class Command { Sign, AddLtv, Verify, Timestamp };
+enum class Command { Sign, AddLtv, Verify, Timestamp, Report };
 
 constexpr std::size_t kValueLimit = 255;
 

@@ -94,7 +94,26 @@ void print_success(Command command, const std::string &input, const std::string 
     std::fputs(success_line(command, input, output).c_str(), stdout);
 }
 
+// The report goes to standard output whole; a document that cannot be read
+// gets its status line instead.
+int run_report(const Options &o, SigningConfig *config) {
+    char *text = nullptr;
+    int valid = 0;
+    pdfsigning_init_cmd();
+    const int rc = signature_report_internal(o.input.c_str(), config, &text, &valid);
+    if (rc == 0) {
+        std::fputs(text, stdout);
+        std::fputc('\n', stdout);
+    } else {
+        print_failure_line();
+    }
+    std::free(text);
+    pdfsigning_shutdown();
+    return rc < 0 ? -1 : (valid ? 0 : 1);
+}
+
 int run_single_file(const Options &o, SigningConfig *config) {
+    if (o.command == Command::Report) return run_report(o, config);
     const std::string output = derived_output(o);
     pdfsigning_init_cmd();
     int rc;
@@ -200,8 +219,9 @@ int run_directory(const Options &o) {
         print_failure_line();
         return -1;
     }
-    if (o.command == Command::Verify) {
-        std::printf("-1#Verification takes one PDF file, not a directory: %s\n", on_one_line(o.input).c_str());
+    if (o.command == Command::Verify || o.command == Command::Report) {
+        std::printf("-1#%s takes one PDF file, not a directory: %s\n",
+                    o.command == Command::Verify ? "Verification" : "The report", on_one_line(o.input).c_str());
         return -1;
     }
     if (!output_directory_ready(o)) return 0;
@@ -217,8 +237,9 @@ int run_directory(const Options &o) {
 // The files named on standard input, one a line, signed as a directory run
 // signs its files; -1 when any of them was refused or failed.
 int run_list(const Options &o) {
-    if (o.command == Command::Verify) {
-        std::printf("-1#Verification takes one PDF file, not a list of files.\n");
+    if (o.command == Command::Verify || o.command == Command::Report) {
+        std::printf("-1#%s takes one PDF file, not a list of files.\n",
+                    o.command == Command::Verify ? "Verification" : "The report");
         return -1;
     }
     // A batch without its output directory failed: whoever hands out batches must see it.
@@ -288,7 +309,8 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
         // document timestamp no key store: a file that was read (for its
         // cache directory or its authority) is enough.
         const bool storeless = options.command == Command::AddLtv || options.command == Command::Timestamp;
-        const bool goes_on = options.command == Command::Verify || (storeless && !not_opened);
+        const bool goes_on = options.command == Command::Verify || options.command == Command::Report ||
+                             (storeless && !not_opened);
         if (!goes_on) {
             // A file that was read but is incomplete or unusable is named by the
             // library's own message; "not found" would send the user looking for it.

@@ -75,6 +75,7 @@ const Key kKeys[] = {
     {"logfile=", QS_FIELD(logfile), Treatment::plain},
     {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
     {"httptimeout=", QS_FIELD(httptimeout), Treatment::plain},
+    {"trustca=", QS_FIELD(trustca), Treatment::plain},
 };
 #undef QS_FIELD
 

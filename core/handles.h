@@ -59,6 +59,7 @@ inline void free_openssl_buffer(unsigned char *p) { OPENSSL_free(p); }
 inline void free_openssl_text(char *p) { OPENSSL_free(p); }
 inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
 inline void free_attribute_stack_shallow(STACK_OF(X509_ATTRIBUTE) *s) { sk_X509_ATTRIBUTE_free(s); }
+inline void free_crl_stack(STACK_OF(X509_CRL) *s) { sk_X509_CRL_pop_free(s, X509_CRL_free); }
 inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -108,6 +109,8 @@ using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
 using X509AttributeStackViewPtr = CHandle<STACK_OF(X509_ATTRIBUTE), free_attribute_stack_shallow>;
 using EssSigningCertV2Ptr = CHandle<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free>;
+using X509CrlStackPtr = CHandle<STACK_OF(X509_CRL), free_crl_stack>;
+using X509StoreCtxPtr = CHandle<X509_STORE_CTX, X509_STORE_CTX_free>;
 using X509InfoStackPtr = CHandle<STACK_OF(X509_INFO), free_x509_info_stack>;
 using EngineFunctionalPtr = CHandle<ENGINE, finish_engine>;
 using EngineStructuralPtr = CHandle<ENGINE, free_engine>;

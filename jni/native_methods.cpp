@@ -155,6 +155,20 @@ JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_timestamp(JNIEnv
     });
 }
 
+JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_report(JNIEnv *env, jclass, jstring input,
+                                                                      jstring configuration) {
+    return answer(env, [&]() -> jstring {
+        const Arguments texts(env, {{input, "input"}, {configuration, "configuration"}});
+        if (!texts.obtained()) return nullptr;
+        if (const char *missing = texts.first_null()) return refuse_null(env, missing);
+        char *json = nullptr;
+        const Outcome outcome = run_library_call([&] { return signature_report(texts[0], texts[1], &json, nullptr); });
+        const LibraryText held(json);
+        // The report is as long as it needs to be: it is not cut to a status line's length.
+        return reply(env, outcome, text_of(held), text_of(held).size() + 3);
+    });
+}
+
 JNIEXPORT jstring JNICALL Java_com_tallowbrook_jni_QuillsealJNI_getMetadata(JNIEnv *env, jclass, jstring path,
                                                                            jstring password) {
     return answer(env, [&]() -> jstring {

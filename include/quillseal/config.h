@@ -50,6 +50,7 @@ typedef struct SigningConfig {
     char encmetadata[256];
     char cryptolib[256];
     char httptimeout[256]; /* total time-out of a network exchange, in seconds */
+    char trustca[256];     /* PEM file of the trust anchors a validation report builds chains to */
 } SigningConfig;
 
 /* Record lifecycle. init_config returns a new record (every text empty,

@@ -125,6 +125,21 @@ QS_API int get_metadata(const char *path, const char *password, char *out);
 QS_API void qpdf_get_metadata(FILE *file, const char *password, int *pages, char *title,
                               char *author, char *subject, char *keywords);
 
+/* ---- Validation report ----
+ * signature_report: every signature and document timestamp of input, oldest
+ * first, judged for integrity, the updates after it, its signature
+ * timestamp, the trust of its chain (anchors from the PEM file trustca of the
+ * configuration, by default /etc/ssl/certs/ca-certificates.crt), its
+ * revocation by the data the document carries, and its PAdES level. Nothing
+ * is fetched. *report receives a malloc'd pretty-printed JSON text that the
+ * caller frees: {"file", "valid", "signatures": [...]}. *valid (may be NULL)
+ * is 1 when there is a signature and every one is intact, with only allowed
+ * changes after it and a trusted signer. 0, or -1 (reported) when the
+ * document cannot be read. The configuration needs no key store. */
+QS_API int signature_report(const char *input, const char *configuration, char **report, int *valid);
+/* The same with a configuration already read (NULL: the defaults). */
+QS_API int signature_report_internal(const char *input, SigningConfig *config, char **report, int *valid);
+
 /* ---- Verification of the newest signature ---- */
 QS_API int verify(const char *input, const char *configuration);
 QS_API int verify_internal(const char *input, SigningConfig *config);

@@ -6,6 +6,7 @@ import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardOpenOption;
 import java.util.ArrayList;
 import java.util.List;
 
@@ -144,6 +145,12 @@ public final class QuillsealJNITest {
         expectEquals(run(cli, "verify", "-i", stamped).trim(),
                 "0#Document signature verified [Signer: LTV Time-Stamping Authority]", "the document timestamp verifies");
         expect(run("pdfsig", stamped).contains("Signature is Valid"), "the PAdES signature stays valid", "");
+        Files.writeString(conf, "trustca=" + pki.resolve("root").resolve("ca.pem") + "\n", StandardOpenOption.APPEND);
+        String report = QuillsealJNI.report(stamped, conf.toString());
+        expect(report.startsWith("0#{") && report.contains("\"valid\": true") && report.contains("\"B-LTA\""),
+                "report of every signature", report);
+        expectEquals(QuillsealJNI.report(file("missing.pdf"), conf.toString()),
+                "-1#No such file or directory [File: " + file("missing.pdf") + "] [-999]", "report of a missing file");
 
         String none = work.resolve("none.conf").toString();
         Files.writeString(Path.of(none), "cachedir=" + work + "\n");

@@ -206,6 +206,9 @@ def update(name, section, path, out):
         u = Update(f.read())
     if name == "information":
         u.add(u.info, show(path, u.info).replace(b"(Contract)", b"(Contract, archived)"))
+    elif name == "page-content":
+        # The page's content replaced in a well-formed update: no reader is misled, but the page changed.
+        u.add(CONTENT, NEW_CONTENT)
     elif name == "unlisted-object":
         # The update's only row names an object beyond every reader's range.
         at = u.add(CONTENT, NEW_CONTENT, listed=False)

@@ -62,6 +62,13 @@ public final class QuillsealJNI {
      */
     public static synchronized native String timestamp(String input, String output, String configuration);
 
+    /**
+     * "0#" followed by the JSON validation report of every signature and
+     * document timestamp of input (see the README's "What report tells");
+     * "-1#..." when the document cannot be read. configuration may name trustca.
+     */
+    public static synchronized native String report(String input, String configuration);
+
     /** "0#pages|title|author|subject|keywords"; password is "" for an unencrypted document. */
     public static synchronized native String getMetadata(String path, String password);
 

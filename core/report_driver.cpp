@@ -1,0 +1,208 @@
+// The validation report: every signature and document timestamp of a
+// document, oldest first, each judged for integrity, what was written after
+// it, its signature timestamp, the trust of its chain, its revocation and its
+// PAdES level, written as pretty-printed JSON. Nothing is fetched.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <quillseal/quillseal.h>
+
+#include "core/guard.h"
+#include "core/handles.h"
+#include "core/input_file.h"
+#include "core/storeless_config.h"
+#include "core/text.h"
+#include "crypto/chain_trust.h"
+#include "crypto/hex.h"
+#include "crypto/later_changes.h"
+#include "crypto/signature_assessment.h"
+#include "pdf/signature_inventory.h"
+
+namespace {
+
+constexpr const char *kPadesFilter = "ETSI.CAdES.detached";
+
+struct Judged {
+    qs::SignatureEntry entry;
+    qs::SignatureFacts facts;
+    qs::LaterChanges changes;
+    std::string pades;  // empty: none
+};
+
+// The document as qpdf reads it; false, reported, when it cannot be read.
+bool read_document(std::FILE *file, QPDF &pdf) {
+    try {
+        pdf.setSuppressWarnings(true);
+        pdf.processFile("signed document", file, false, "");
+        return true;
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            qs::report("The document is encrypted; it cannot be opened without its password.");
+        else
+            qs::report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
+    } catch (const std::exception &e) {
+        qs::report(std::string("The document cannot be read as a PDF: ") + e.what());
+    }
+    return false;
+}
+
+// The PAdES baseline level of a signature made with the ETSI sub-filter,
+// judged by what the document holds for it.
+std::string pades_level(const Judged &j, const std::vector<Judged> &all) {
+    if (j.entry.document_timestamp || j.entry.subfilter != kPadesFilter || !j.facts.signing_certificate_v2)
+        return std::string();
+    if (!j.facts.timestamp.present || !j.facts.timestamp.intact) return "B-B";
+    if (!j.facts.chain.store_covers_chain) return "B-T";
+    for (const Judged &later : all)
+        if (later.entry.document_timestamp && later.facts.intact && later.facts.revision_end > j.facts.revision_end)
+            return "B-LTA";
+    return "B-LT";
+}
+
+const char *kind_of(const qs::SignatureEntry &entry) {
+    if (entry.document_timestamp) return "timestamp";
+    return entry.certification ? "certification" : "approval";
+}
+
+json_object *text_or_null(const std::string &text) {
+    return text.empty() ? nullptr : json_object_new_string(text.c_str());
+}
+
+void put(json_object *object, const char *key, json_object *value) { json_object_object_add(object, key, value); }
+
+json_object *timestamp_json(const qs::TimestampFacts &t) {
+    if (!t.present) return nullptr;
+    json_object *object = json_object_new_object();
+    put(object, "time", t.time ? json_object_new_string(qs::iso_time(t.time).c_str()) : nullptr);
+    put(object, "intact", json_object_new_boolean(t.intact));
+    put(object, "tsa", text_or_null(t.tsa));
+    put(object, "trusted", json_object_new_boolean(t.trust == "trusted"));
+    if (!t.detail.empty()) put(object, "intact_detail", json_object_new_string(t.detail.c_str()));
+    if (!t.trust_detail.empty()) put(object, "trust_detail", json_object_new_string(t.trust_detail.c_str()));
+    return object;
+}
+
+json_object *entry_json(const Judged &j) {
+    const qs::SignatureFacts &f = j.facts;
+    json_object *object = json_object_new_object();
+    put(object, "field", json_object_new_string(j.entry.field.c_str()));
+    put(object, "kind", json_object_new_string(kind_of(j.entry)));
+    if (j.entry.certification) put(object, "certification_level", json_object_new_int(j.entry.certification));
+    put(object, "subfilter", text_or_null(j.entry.subfilter));
+    put(object, "signer", text_or_null(f.signer));
+    put(object, "serial", text_or_null(f.serial));
+    put(object, "hash", text_or_null(f.hash));
+    put(object, "signing_time", text_or_null(f.signing_time));
+    put(object, "intact", json_object_new_boolean(f.intact));
+    if (!f.intact_detail.empty()) put(object, "intact_detail", json_object_new_string(f.intact_detail.c_str()));
+    put(object, "revision_end", f.revision_end >= 0 ? json_object_new_int64(f.revision_end) : nullptr);
+    put(object, "changes", json_object_new_string(j.changes.verdict.c_str()));
+    put(object, "changes_detail", json_object_new_string(j.changes.detail.c_str()));
+    json_object *kinds = json_object_new_array();
+    for (const std::string &kind : j.changes.kinds) json_object_array_add(kinds, json_object_new_string(kind.c_str()));
+    put(object, "changes_kinds", kinds);
+    put(object, "timestamp", timestamp_json(f.timestamp));
+    put(object, "trust", json_object_new_string(f.chain.trust.c_str()));
+    put(object, "trust_detail", json_object_new_string(f.chain.trust_detail.c_str()));
+    put(object, "revocation", json_object_new_string(f.chain.revocation.c_str()));
+    put(object, "revocation_detail", json_object_new_string(f.chain.revocation_detail.c_str()));
+    put(object, "pades", text_or_null(j.pades));
+    return object;
+}
+
+bool acceptable(const Judged &j) {
+    return j.facts.intact && j.changes.verdict != "disallowed" && j.facts.chain.trust == "trusted";
+}
+
+// Every signature judged, then the whole written out.
+int run_report(std::FILE *file, long size, const char *path, const std::string &anchors, std::string &json,
+               bool &valid) {
+    QPDF pdf;
+    if (!read_document(file, pdf)) return -1;
+    std::vector<Judged> judged;
+    try {
+        const qs::StoreContents store = qs::read_security_store(pdf);
+        const qs::TrustMaterial material(anchors, store.certs, store.ocsps, store.crls);
+        for (const qs::SignatureEntry &entry : qs::list_signatures(pdf)) {
+            Judged j;
+            j.entry = entry;
+            j.facts = qs::assess_signature(file, size, entry, material);
+            const long signed_end = entry.range_readable ? entry.range[2] + entry.range[3] : size;
+            j.changes = qs::judge_later_changes(file, signed_end, size, entry.certification);
+            judged.push_back(std::move(j));
+        }
+    } catch (const QPDFExc &e) {
+        qs::report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
+        return -1;
+    }
+    valid = !judged.empty();
+    qs::JsonPtr root(json_object_new_object());
+    json_object *signatures = json_object_new_array();
+    for (Judged &j : judged) {
+        j.pades = pades_level(j, judged);
+        valid = valid && acceptable(j);
+        json_object_array_add(signatures, entry_json(j));
+    }
+    put(root.get(), "file", json_object_new_string(path));
+    put(root.get(), "valid", json_object_new_boolean(valid));
+    put(root.get(), "signatures", signatures);
+    json = json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PRETTY | JSON_C_TO_STRING_SPACED | JSON_C_TO_STRING_NOSLASHESCAPE);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+QS_API int signature_report(const char *input, const char *configuration, char **report, int *valid) {
+    return qs::guarded([&]() -> int {
+        if (report) *report = nullptr;
+        if (valid) *valid = 0;
+        // A report needs no key store.
+        qs::ConfigPtr config = qs::read_storeless_config(configuration);
+        if (!config) return -1;
+        return signature_report_internal(input, config.get(), report, valid);
+    });
+}
+
+QS_API int signature_report_internal(const char *input, SigningConfig *config, char **report, int *valid) {
+    return qs::guarded([&]() -> int {
+        if (report) *report = nullptr;
+        if (valid) *valid = 0;
+        if (!input || !report) {
+            qs::report("Missing document or place for the report.");
+            return -1;
+        }
+        const std::string anchors = config ? config->trustca : "";  // empty: the system's anchors
+        bool not_regular = false;
+        qs::FilePtr file = qs::open_regular_file(input, not_regular);
+        if (!file) {
+            if (not_regular)
+                qs::report("The document to report on is not a regular file.");
+            else
+                handle_fopen_error_message(input);
+            return -1;
+        }
+        struct stat info {};
+        if (fstat(fileno(file.get()), &info) != 0 || info.st_size == 0) {
+            qs::report("The document to report on is empty.");
+            return -1;
+        }
+        std::string json;
+        bool all_valid = false;
+        if (run_report(file.get(), static_cast<long>(info.st_size), input, anchors, json, all_valid) < 0) return -1;
+        *report = qs::malloc_text(json);
+        if (!*report) {
+            qs::report("Out of memory for the report.");
+            return -1;
+        }
+        if (valid) *valid = all_valid ? 1 : 0;
+        return 0;
+    });
+}
+
+}  // extern "C"

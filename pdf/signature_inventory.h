@@ -1,0 +1,34 @@
+// Every signature and document timestamp of a document as its form lists
+// them, and the validation data of its Document Security Store: what a
+// validation report reads from the PDF before it looks at any signature.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pdf/qpdf_api.h"
+
+namespace qs {
+
+struct SignatureEntry {
+    std::string field;         // the field's name (/T), UTF-8
+    bool document_timestamp = false;  // /Type /DocTimeStamp or sub-filter ETSI.RFC3161
+    std::string subfilter;     // without its slash; empty when absent
+    std::string claimed_time;  // /M as written, empty when absent
+    int certification = 0;     // the DocMDP /P level of a certification signature, else 0
+    long range[4] = {-1, -1, -1, -1};
+    bool range_readable = false;  // /ByteRange is exactly four integers
+};
+
+// The signed fields of the form (with /Kids followed), oldest first: in the
+// order their signed ranges end.
+std::vector<SignatureEntry> list_signatures(QPDF &pdf);
+
+// The DER items of the document's security store.
+struct StoreContents {
+    std::vector<std::string> certs, ocsps, crls;
+};
+
+StoreContents read_security_store(QPDF &pdf);
+
+}  // namespace qs

@@ -21,14 +21,6 @@ T *decode(const std::string &der) {
     return Decode(nullptr, &cursor, static_cast<long>(der.size()));
 }
 
-std::string subject_of(X509 *cert) {
-    BioPtr out(BIO_new(BIO_s_mem()));
-    if (!out || X509_NAME_print_ex(out.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253) < 0) return "";
-    char *text = nullptr;
-    const long length = BIO_get_mem_data(out.get(), &text);
-    return std::string(text, static_cast<std::size_t>(length));
-}
-
 std::string time_text(const ASN1_TIME *time) {
     struct tm parts {};
     if (!time || ASN1_TIME_to_tm(time, &parts) != 1) return "an unknown time";
@@ -110,13 +102,13 @@ void judge_revocation(STACK_OF(X509) *chain, const std::vector<std::string> &arc
         const Finding found = issuer ? find_status(cert, issuer, archived, at, material) : Finding{};
         if (found.status == Status::Revoked) {
             verdict.revocation = "revoked";
-            verdict.revocation_detail = subject_of(cert) + " was revoked at " + found.revoked_at;
+            verdict.revocation_detail = subject_line(cert) + " was revoked at " + found.revoked_at;
             verdict.store_covers_chain = false;
             return;
         }
         if (found.status == Status::Unknown) {
             all_known = false;
-            if (uncovered.empty()) uncovered = subject_of(cert);
+            if (uncovered.empty()) uncovered = subject_line(cert);
         }
         store_covers = store_covers && found.from_store;
     }
@@ -131,6 +123,14 @@ void judge_revocation(STACK_OF(X509) *chain, const std::vector<std::string> &arc
 }
 
 }  // namespace
+
+std::string subject_line(X509 *cert) {
+    BioPtr out(BIO_new(BIO_s_mem()));
+    if (!out || X509_NAME_print_ex(out.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253) < 0) return "";
+    char *text = nullptr;
+    const long length = BIO_get_mem_data(out.get(), &text);
+    return std::string(text, static_cast<std::size_t>(length));
+}
 
 TrustMaterial::TrustMaterial(const std::string &anchors_file, const std::vector<std::string> &store_certs,
                              const std::vector<std::string> &store_ocsps, const std::vector<std::string> &store_crls)
@@ -179,7 +179,7 @@ ChainVerdict judge_chain(X509 *cert, STACK_OF(X509) *extra, const std::vector<st
                                                                                                      : "untrusted";
         X509 *failed = X509_STORE_CTX_get_current_cert(context.get());
         verdict.trust_detail = std::string(X509_verify_cert_error_string(error)) +
-                               (failed ? " [" + subject_of(failed) + "]" : std::string());
+                               (failed ? " [" + subject_line(failed) + "]" : std::string());
     }
     X509StackPtr chain(X509_STORE_CTX_get1_chain(context.get()));
     ERR_clear_error();

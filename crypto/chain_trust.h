@@ -38,6 +38,9 @@ private:
     X509CrlStackPtr crls_;
 };
 
+// A certificate's subject as one line (RFC 2253: the most specific part first).
+std::string subject_line(X509 *cert);
+
 struct ChainVerdict {
     std::string trust = "untrusted";  // "trusted", "untrusted", "expired" or "revoked"
     std::string trust_detail;

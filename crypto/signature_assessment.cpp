@@ -38,14 +38,6 @@ X509Ptr first_signer(CMS_ContentInfo *cms) {
     return nullptr;
 }
 
-std::string subject_text(X509 *cert) {
-    BioPtr out(BIO_new(BIO_s_mem()));
-    if (!out || X509_NAME_print_ex(out.get(), X509_get_subject_name(cert), 0, XN_FLAG_RFC2253) < 0) return "";
-    char *text = nullptr;
-    const long length = BIO_get_mem_data(out.get(), &text);
-    return std::string(text, static_cast<std::size_t>(length));
-}
-
 std::string serial_text(X509 *cert) {
     BignumPtr serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert), nullptr));
     OpensslTextPtr hex(serial ? BN_bn2hex(serial.get()) : nullptr);
@@ -151,7 +143,7 @@ TimestampFacts signature_timestamp(CMS_SignerInfo *si, const TrustMaterial &mate
     tolerated.take();
     X509Ptr tsa = first_signer(token.get());
     if (tsa) {
-        facts.tsa = subject_text(tsa.get());
+        facts.tsa = subject_line(tsa.get());
         X509StackPtr certs(CMS_get1_certs(token.get()));
         const ChainVerdict chain = judge_chain(tsa.get(), certs.get(), {}, imprint.time, material);
         facts.trust = chain.trust;
@@ -230,7 +222,7 @@ SignatureFacts assess_signature(std::FILE *file, long size, const SignatureEntry
     }
     X509Ptr signer = first_signer(cms.get());
     if (signer) {
-        facts.signer = subject_text(signer.get());
+        facts.signer = subject_line(signer.get());
         facts.serial = serial_text(signer.get());
     }
     X509StackPtr certs(CMS_get1_certs(cms.get()));

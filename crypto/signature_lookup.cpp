@@ -9,22 +9,9 @@
 #include <quillseal/crypto.h>
 
 #include "core/guard.h"
+#include "pdf/signature_inventory.h"
 
 namespace qs {
-namespace {
-
-// The four numbers of a /ByteRange value, or false when it is not exactly four integers.
-bool read_range(QPDFObjectHandle value, long range[4]) {
-    if (!value.isArray() || value.getArrayNItems() != 4) return false;
-    for (int i = 0; i < 4; ++i) {
-        QPDFObjectHandle item = value.getArrayItem(i);
-        if (!item.isInteger()) return false;
-        range[i] = static_cast<long>(item.getIntValue());
-    }
-    return true;
-}
-
-}  // namespace
 
 SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureField &out) {
     QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
@@ -36,7 +23,7 @@ SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureFi
         QPDFObjectHandle value = field.getKey("/V");
         if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
         long range[4];
-        if (read_range(value.getKey("/ByteRange"), range)) {
+        if (read_byte_range(value.getKey("/ByteRange"), range)) {
             for (int i = 0; i < 4; ++i) out.range[i] = range[i];
             out.object_number = value.getObjectID();
             return SignatureSearch::Found;

@@ -8,16 +8,6 @@ namespace {
 
 constexpr int kMostFieldLevels = 32;
 
-bool read_range(QPDFObjectHandle value, long range[4]) {
-    if (!value.isArray() || value.getArrayNItems() != 4) return false;
-    for (int i = 0; i < 4; ++i) {
-        QPDFObjectHandle item = value.getArrayItem(i);
-        if (!item.isInteger()) return false;
-        range[i] = static_cast<long>(item.getIntValue());
-    }
-    return true;
-}
-
 std::string name_text(QPDFObjectHandle name) {
     if (!name.isName()) return std::string();
     const std::string text = name.getName();
@@ -72,7 +62,7 @@ void collect(QPDFObjectHandle catalog, QPDFObjectHandle fields, const std::strin
         QPDFObjectHandle claimed = value.getKey("/M");
         if (claimed.isString()) entry.claimed_time = claimed.getStringValue();
         entry.certification = entry.document_timestamp ? 0 : certification_level(catalog, value);
-        entry.range_readable = read_range(value.getKey("/ByteRange"), entry.range);
+        entry.range_readable = read_byte_range(value.getKey("/ByteRange"), entry.range);
         out.push_back(entry);
     }
 }
@@ -90,6 +80,16 @@ std::vector<std::string> stream_items(QPDFObjectHandle dss, const char *key) {
 }
 
 }  // namespace
+
+bool read_byte_range(QPDFObjectHandle value, long range[4]) {
+    if (!value.isArray() || value.getArrayNItems() != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        QPDFObjectHandle item = value.getArrayItem(i);
+        if (!item.isInteger()) return false;
+        range[i] = static_cast<long>(item.getIntValue());
+    }
+    return true;
+}
 
 std::vector<SignatureEntry> list_signatures(QPDF &pdf) {
     std::vector<SignatureEntry> entries;

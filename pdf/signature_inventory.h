@@ -20,6 +20,9 @@ struct SignatureEntry {
     bool range_readable = false;  // /ByteRange is exactly four integers
 };
 
+// The four numbers of a /ByteRange value; false when it is not exactly four integers.
+bool read_byte_range(QPDFObjectHandle value, long range[4]);
+
 // The signed fields of the form (with /Kids followed), oldest first: in the
 // order their signed ranges end.
 std::vector<SignatureEntry> list_signatures(QPDF &pdf);

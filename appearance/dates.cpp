@@ -7,10 +7,10 @@
 
 #include <quillseal/appearance.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
 #include "appearance/signature_text.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <quillseal/appearance.h>
 
-#include "core/guard.h"
+#include "core/base/guard.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "appearance/rectangle.h"
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace qs {
 

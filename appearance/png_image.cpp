@@ -12,10 +12,10 @@
 #include <quillseal/appearance.h>
 #include <quillseal/core.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 
 namespace {
 

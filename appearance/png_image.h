@@ -2,7 +2,7 @@
 // alpha plane of 8 bits per sample.
 #pragma once
 
-#include "core/handles.h"
+#include "core/base/handles.h"
 
 namespace qs {
 

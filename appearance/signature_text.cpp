@@ -6,8 +6,8 @@
 
 #include <quillseal/appearance.h>
 
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace {
 

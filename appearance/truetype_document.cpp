@@ -19,9 +19,9 @@
 #include <quillseal/core.h>
 
 #include "appearance/content_stream.h"
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/text.h"
 
 namespace {
 

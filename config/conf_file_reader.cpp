@@ -14,8 +14,8 @@
 #include "config/config_record.h"
 #include "config/escapes.h"
 #include "config/password_cipher.h"
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/handles.h"
+#include "core/base/handles.h"
 
 namespace qs {
 

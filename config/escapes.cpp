@@ -5,7 +5,7 @@
 
 #include <quillseal/config.h>
 
-#include "core/guard.h"
+#include "core/base/guard.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "config/config_record.h"
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/text.h"
 
 namespace {
 

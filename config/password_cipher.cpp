@@ -12,9 +12,9 @@
 
 #include <quillseal/config.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/text.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "config/conf_file_reader.h"
 #include "config/json_reader.h"
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace {
 

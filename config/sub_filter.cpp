@@ -3,7 +3,7 @@
 
 #include <quillseal/config.h>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 extern "C" {
 

@@ -11,11 +11,11 @@
 
 #include <quillseal/core.h>
 
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 #include "crypto/hex.h"
-#include "crypto/signature_lookup.h"
 #include "pdf/qpdf_api.h"
+#include "pdf/signature_lookup.h"
 
 #include <qpdf/QPDFWriter.hh>
 

@@ -8,12 +8,12 @@
 
 #include <quillseal/crypto.h>
 
+#include "core/base/guard.h"
+#include "core/base/text.h"
 #include "core/document_rewrite.h"
-#include "core/guard.h"
-#include "core/text.h"
-#include "crypto/byte_range.h"
-#include "crypto/signature_lookup.h"
+#include "crypto/signing/byte_range.h"
 #include "pdf/qpdf_api.h"
+#include "pdf/signature_lookup.h"
 
 namespace qs {
 namespace {

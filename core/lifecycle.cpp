@@ -6,8 +6,8 @@
 #include <quillseal/core.h>
 #include <quillseal/crypto.h>
 
-#include "core/guard.h"
-#include "crypto/key_store_cache.h"
+#include "core/base/guard.h"
+#include "crypto/keys/key_store_cache.h"
 
 namespace {
 

@@ -1,21 +1,24 @@
 // The LTV driver: configuration, the DSS update of the signed input, then a
-// copy of the input with the update appended.
+// copy of the input with the update appended; and the update alone, for a
+// caller that writes it itself.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "core/output_path.h"
 #include "core/storeless_config.h"
-#include "core/text.h"
-#include "crypto/http_exchange.h"
-#include "crypto/ltv_data.h"
-#include "crypto/revocation_cache.h"
+#include "crypto/revocation/http_exchange.h"
+#include "crypto/revocation/ltv_data.h"
+#include "crypto/revocation/revocation_cache.h"
 #include "pdf/dss_update.h"
 
 namespace {
@@ -38,16 +41,21 @@ int copy_and_append(std::FILE *input, std::FILE *output, const std::string &upda
     return 0;
 }
 
+// The source of every signature's data: its chain's revocation data, gathered
+// as context says.
+qs::LtvSource gatherer(const qs::LtvContext &context) {
+    return [&context](std::string_view contents, qs::LtvSignatureData &data) {
+        return qs::collect_ltv_data(contents, context, data);
+    };
+}
+
 int run_ltv(std::FILE *input, std::FILE *output, const qs::LtvContext &context) {
     if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
         qs::report("The input or output file cannot be positioned.");
         return -1;
     }
-    const qs::LtvSource source = [&](std::string_view contents, qs::LtvSignatureData &data) {
-        return qs::collect_ltv_data(contents, context, data);
-    };
     std::string update;
-    if (!qs::build_dss_update(input, "", source, update)) return -1;
+    if (!qs::build_dss_update(input, "", gatherer(context), update)) return -1;
     return copy_and_append(input, output, update);
 }
 
@@ -80,6 +88,29 @@ QS_API int ltv(const char *input, const char *output, const char *configuration)
         if (rc == 0 && !out.keep()) rc = -1;
         handle_debug_message(config.get(), rc == 0 ? "LTV data added" : "Adding LTV data failed");
         return rc;
+    });
+}
+
+QS_API char *qpdf_incremental_ltv_update(FILE *input, const char *password, long *length, const char *cachedir) {
+    return qs::guarded_ptr([&]() -> char * {
+        if (length) *length = -1;
+        if (!length) {
+            qs::report("Missing place for the length of the LTV update.");
+            return nullptr;
+        }
+        qs::LtvContext context;
+        context.cachedir = qs::cache_directory(cachedir);
+        std::string update;
+        if (!qs::build_dss_update(input, password, gatherer(context), update)) return nullptr;
+        qs::MallocPtr<char> buffer(static_cast<char *>(std::malloc(update.size() + 1)));
+        if (!buffer) {
+            qs::report("Out of memory while building the LTV update.");
+            return nullptr;
+        }
+        std::memcpy(buffer.get(), update.data(), update.size());
+        buffer.get()[update.size()] = '\0';
+        *length = static_cast<long>(update.size());
+        return buffer.release();
     });
 }
 

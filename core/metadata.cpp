@@ -7,10 +7,10 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "pdf/qpdf_api.h"
 
 namespace {

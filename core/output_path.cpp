@@ -12,8 +12,8 @@
 
 #include <quillseal/core.h>
 
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace qs {
 namespace {

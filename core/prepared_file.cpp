@@ -6,10 +6,10 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/text.h"
-#include "core/version.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/text.h"
+#include "core/base/version.h"
 #include "pdf/signature_update.h"
 
 namespace qs {

@@ -11,15 +11,15 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "core/storeless_config.h"
-#include "core/text.h"
-#include "crypto/chain_trust.h"
+#include "crypto/changes/later_changes.h"
+#include "crypto/changes/signature_assessment.h"
 #include "crypto/hex.h"
-#include "crypto/later_changes.h"
-#include "crypto/signature_assessment.h"
+#include "crypto/trust/chain_trust.h"
 #include "pdf/signature_inventory.h"
 
 namespace {

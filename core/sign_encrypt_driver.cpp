@@ -9,17 +9,17 @@
 
 #include <quillseal/quillseal.h>
 
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "core/document_rewrite.h"
-#include "core/guard.h"
-#include "core/handles.h"
 #include "core/hidden_placeholder.h"
-#include "core/input_file.h"
 #include "core/output_path.h"
 #include "core/prepared_file.h"
-#include "core/text.h"
-#include "crypto/byte_range.h"
-#include "crypto/key_store.h"
-#include "crypto/signature_room.h"
+#include "crypto/keys/key_store.h"
+#include "crypto/signing/byte_range.h"
+#include "crypto/signing/signature_room.h"
 
 namespace {
 

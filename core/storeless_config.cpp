@@ -2,8 +2,8 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 
 namespace qs {
 

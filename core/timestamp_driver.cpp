@@ -13,17 +13,17 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "core/output_path.h"
 #include "core/prepared_file.h"
 #include "core/storeless_config.h"
-#include "core/text.h"
-#include "crypto/byte_range.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
-#include "crypto/timestamp_token.h"
+#include "crypto/signing/byte_range.h"
+#include "crypto/timestamps/timestamp_token.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/handles.h"
+#include "core/base/handles.h"
 
 namespace qs {
 

@@ -8,10 +8,10 @@
 
 #include <quillseal/crypto.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/openssl_errors.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/openssl_errors.h"
+#include "core/base/text.h"
 
 namespace qs {
 namespace {

@@ -11,9 +11,9 @@
 #include "appearance/png_image.h"
 #include "appearance/signature_text.h"
 #include "appearance/truetype_document.h"
-#include "appearance/truetype_objects.h"
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
+#include "pdf/truetype_objects.h"
 
 namespace qs {
 

@@ -15,9 +15,8 @@
 #include <quillseal/pdf.h>
 
 #include "appearance/flate.h"
-#include "core/guard.h"
-#include "core/handles.h"
-#include "crypto/revocation_cache.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
@@ -331,33 +330,3 @@ bool build_dss_update(std::FILE *input, const char *password, const LtvSource &s
 }
 
 }  // namespace qs
-
-extern "C" {
-
-QS_API char *qpdf_incremental_ltv_update(FILE *input, const char *password, long *length, const char *cachedir) {
-    return qs::guarded_ptr([&]() -> char * {
-        if (length) *length = -1;
-        if (!length) {
-            qs::report("Missing place for the length of the LTV update.");
-            return nullptr;
-        }
-        qs::LtvContext context;
-        context.cachedir = qs::cache_directory(cachedir);
-        const qs::LtvSource source = [&](std::string_view contents, qs::LtvSignatureData &data) {
-            return qs::collect_ltv_data(contents, context, data);
-        };
-        std::string update;
-        if (!qs::build_dss_update(input, password, source, update)) return nullptr;
-        qs::MallocPtr<char> buffer(static_cast<char *>(std::malloc(update.size() + 1)));
-        if (!buffer) {
-            qs::report("Out of memory while building the LTV update.");
-            return nullptr;
-        }
-        std::memcpy(buffer.get(), update.data(), update.size());
-        buffer.get()[update.size()] = '\0';
-        *length = static_cast<long>(update.size());
-        return buffer.release();
-    });
-}
-
-}  // extern "C"

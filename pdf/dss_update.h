@@ -5,10 +5,21 @@
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "crypto/ltv_data.h"
+#include <vector>
 
 namespace qs {
+
+// One certificate, OCSP response or CRL: a name that identifies it (the same
+// item of two signatures has the same name) and its DER bytes.
+struct LtvItem {
+    std::string name;
+    std::string der;
+};
+
+struct LtvSignatureData {
+    std::string vri_key;  // uppercase hex SHA-1 of the signature's /Contents bytes
+    std::vector<LtvItem> certs, crls, ocsps;
+};
 
 // Gathers the LTV data of the signature whose /Contents bytes are given;
 // false when it cannot (reported).

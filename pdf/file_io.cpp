@@ -11,9 +11,9 @@
 
 #include <quillseal/pdf.h>
 
-#include "core/guard.h"
-#include "core/handles.h"
-#include "core/input_file.h"
+#include "core/base/guard.h"
+#include "core/base/handles.h"
+#include "core/base/input_file.h"
 
 namespace {
 

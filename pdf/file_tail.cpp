@@ -10,7 +10,7 @@
 
 #include <quillseal/pdf.h>
 
-#include "core/guard.h"
+#include "core/base/guard.h"
 
 namespace {
 

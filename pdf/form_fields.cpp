@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "core/text.h"
-#include "core/version.h"
+#include "core/base/text.h"
+#include "core/base/version.h"
 #include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 

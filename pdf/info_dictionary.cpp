@@ -2,7 +2,7 @@
 // date, title, author, subject, keywords; and the document identifier.
 #include "pdf/info_dictionary.h"
 
-#include "core/text.h"
+#include "core/base/text.h"
 #include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 

@@ -8,8 +8,8 @@
 
 #include <quillseal/pdf.h>
 
-#include "core/guard.h"
-#include "core/text.h"
+#include "core/base/guard.h"
+#include "core/base/text.h"
 #include "pdf/qpdf_api.h"
 
 #include <qpdf/QPDFLogger.hh>

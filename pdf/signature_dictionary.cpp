@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "core/text.h"
+#include "core/base/text.h"
 #include "pdf/text_string.h"
 #include "pdf/xref_writer.h"
 

@@ -12,7 +12,7 @@
 
 #include <qpdf/Buffer.hh>
 
-#include "core/text.h"
+#include "core/base/text.h"
 #include "pdf/file_tail.h"
 #include "pdf/keyword_scan.h"
 #include "pdf/revision_reader.h"

@@ -9,7 +9,7 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
-#include "core/text.h"
+#include "core/base/text.h"
 #include "pdf/file_tail.h"
 
 namespace qs {

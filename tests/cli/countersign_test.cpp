@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cli/cli_support.h"
-#include "crypto/revision_changes.h"
+#include "crypto/changes/revision_changes.h"
 #include "pdf/qpdf_api.h"
 
 namespace {

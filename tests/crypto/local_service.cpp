@@ -1,4 +1,4 @@
-#include "local_service.h"
+#include "crypto/local_service.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 
 #include <json-c/json.h>
 
-#include "core/handles.h"
+#include "core/base/handles.h"
 
 extern char **environ;
 

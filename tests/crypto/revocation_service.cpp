@@ -1,4 +1,4 @@
-#include "revocation_service.h"
+#include "crypto/revocation_service.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -10,7 +10,7 @@
 
 #include <quillseal/quillseal.h>
 
-#include "core/handles.h"
+#include "core/base/handles.h"
 #include "crypto/der.h"
 #include "crypto/hex.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "local_service.h"
+#include "crypto/local_service.h"
 #include "support/support.h"
 
 namespace cryptotest {

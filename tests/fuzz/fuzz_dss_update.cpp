@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/guard.h"
+#include "core/base/guard.h"
 #include "fuzz_support.h"
 #include "pdf/dss_update.h"
 

@@ -1,7 +1,7 @@
 // The signature dictionary: the settling loop and the placeholder filling.
 #include <gtest/gtest.h>
 
-#include "core/text.h"
+#include "core/base/text.h"
 #include "pdf/signature_dictionary.h"
 #include "pdf/xref_writer.h"
 

@@ -1,0 +1,36 @@
+// Writing a finished signature's hex text into the reserved placeholder.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+#include <quillseal/config.h>
+
+#include "crypto/signing/cms_signer.h"
+
+namespace qs {
+
+// The room kept for a timestamp token with its authority's certificates:
+// what the estimate adds when a timestamp is asked for.
+constexpr int kTimestampDigits = 10000;
+
+// extrarange read as a decimal number the way atoi does; out-of-range values
+// are refused (reported) rather than overflowing an estimate.
+bool parse_extrarange(const char *text, long &extra);
+
+// Hashes the signed ranges of output, signs the digest and writes the hex
+// text into the placeholder. inputs: what the placeholder was sized for,
+// settled for this document, or null to load the key material from the
+// configured store.
+int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                     int timestamp, SignatureInputs *inputs);
+
+// The fit test and the write: the text fits when it is at most b - a - 2
+// digits long; it is then written from a + 1 and the file flushed. A text
+// that does not fit reports the extrarange advice and leaves the file alone.
+int write_signature_text(std::FILE *file, long a, long b, std::string_view hex);
+
+// Checks that "<" sits at a, ">" at b - 1, and that the file ends at b + c.
+int check_placeholder(std::FILE *file, long a, long b, long c);
+
+}  // namespace qs

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include <quillseal/quillseal.h>
@@ -37,6 +38,7 @@ const ValueOption kValueOptions[] = {
     {"-l", &Options::location}, {"-r", &Options::reason}, {"-t", &Options::title},
     {"-a", &Options::author}, {"-s", &Options::subject},  {"-k", &Options::keywords},
     {"-p", &Options::password}, {"-j", &Options::jobs, true},
+    {"-f", &Options::field},  {"-g", &Options::placement},
 };
 const FlagOption kFlagOptions[] = {
     {"-v", &Options::visible}, {"-c", &Options::certify}, {"-q", &Options::timestamp}};
@@ -149,6 +151,14 @@ ParseResult Parser::run() {
             result_.options.command = Command::Report;
             return finish(ParseOutcome::Usage);
         }
+        if (std::strcmp(only, "fields") == 0) {
+            result_.options.command = Command::Fields;
+            return finish(ParseOutcome::Usage);
+        }
+        if (std::strcmp(only, "addfield") == 0) {
+            result_.options.command = Command::AddField;
+            return finish(ParseOutcome::Usage);
+        }
         if (std::strlen(only) > kValueLimit) {
             result_.detail = "input path";
             return finish(ParseOutcome::ValueTooLong);
@@ -161,6 +171,8 @@ ParseResult Parser::run() {
     if (!command_word("verify", Command::Verify, stop)) return stop;
     if (!command_word("timestamp", Command::Timestamp, stop)) return stop;
     if (!command_word("report", Command::Report, stop)) return stop;
+    if (!command_word("fields", Command::Fields, stop)) return stop;
+    if (!command_word("addfield", Command::AddField, stop)) return stop;
     while (!at_end()) {
         const int before = pos_;
         if (!one_pass(stop)) return stop;
@@ -194,6 +206,42 @@ bool worker_count(const std::string &value, unsigned &workers) {
 
 ParseResult parse_arguments(int argc, const char *const argv[]) { return Parser(argc, argv).run(); }
 
+bool read_placement(const std::string &text, int &page, int rect[4]) {
+    const char *at = text.data(), *end = text.data() + text.size();
+    int *targets[] = {&page, &rect[0], &rect[1], &rect[2], &rect[3]};
+    const char separators[] = {'/', ',', ',', ',', '\0'};
+    for (int i = 0; i < 5; ++i) {
+        const auto [next, error] = std::from_chars(at, end, *targets[i]);
+        if (error != std::errc() || next == at) return false;
+        at = next;
+        if (separators[i] == '\0') return at == end;
+        if (at == end || *at != separators[i]) return false;
+        ++at;
+    }
+    return false;
+}
+
+std::string configuration_text(const Options &options) {
+    if (options.field.empty() || options.command != Command::Sign) return options.config;
+    const auto quoted = [](const std::string &text) {
+        std::string out = "\"";
+        for (unsigned char ch : text) {
+            if (ch == '"' || ch == '\\') {
+                out += '\\';
+                out += static_cast<char>(ch);
+            } else if (ch < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
+                out += escaped;
+            } else {
+                out += static_cast<char>(ch);
+            }
+        }
+        return out + "\"";
+    };
+    return "{\"conffile\": " + quoted(options.config) + ", \"sigfield\": " + quoted(options.field) + "}";
+}
+
 std::string usage_text(Command command) {
     char version[256];
     quillseal_version(version);
@@ -208,8 +256,10 @@ std::string usage_text(Command command) {
     case Command::Sign:
         t += "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
              "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf "
-             "-j <workers>\n";
+             "-j <workers> -f \"field name\"\n";
         t += "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n";
+        t += "With -f (or sigfield in the configuration; -f wins) the signature goes into the empty signature field "
+             "of that fully qualified name, or into a new field of that name when the document has none.\n";
         t += "If -i and -o are directories all the PDF files in the input directory are signed and placed in the output "
              "directory, if not there yet.\n";
         t += list;
@@ -242,6 +292,19 @@ std::string usage_text(Command command) {
              "not, 255 when the document cannot be read.\n";
         t += "The trust anchors come from the PEM file named by trustca in the configuration "
              "(/etc/ssl/certs/ca-certificates.crt by default).\n\n";
+        break;
+    case Command::Fields:
+        t += "quillseal fields -i input.pdf\n";
+        t += "\nThe signature fields of the document are written to standard output as JSON, in document order: "
+             "name, page, rect, signed, signer and lock of each. The status is 0, or 255 when the document cannot "
+             "be read.\n\n";
+        break;
+    case Command::AddField:
+        t += "quillseal addfield -i input.pdf -o output.pdf -f NAME -g PAGE/LLX,LLY,URX,URY -z quillseal.conf\n";
+        t += "\nAdds an empty signature field NAME (dots make or reuse parent fields) on page PAGE at the rectangle "
+             "given by its lower-left and upper-right corners, as an incremental update of an unsigned document. "
+             "siglock in the configuration (all, include:a,b or exclude:a,b) says which fields its signature will "
+             "lock; the configuration needs no key store.\n\n";
         break;
     case Command::Verify:
         t += "quillseal verify -i input.pdf -z quillseal.conf\n";

@@ -68,6 +68,7 @@ std::string derived_output(const Options &o) {
     switch (o.command) {
         case Command::AddLtv: return stem + "-ltved.pdf";
         case Command::Timestamp: return stem + "-timestamped.pdf";
+        case Command::AddField: return stem + "-field.pdf";
         default: return stem + "-signed.pdf";
     }
 }
@@ -76,13 +77,29 @@ const char *success_text(Command command) {
     switch (command) {
         case Command::AddLtv: return "0#Document LTVed: ";
         case Command::Timestamp: return "0#Document timestamped: ";
+        case Command::AddField: return "0#Signature field added: ";
         default: return "0#Document signed: ";
     }
 }
 
+// What a signature leaves in the message slot when the field it was asked
+// to go into was made for it.
+constexpr const char *kNewFieldNote = "New signature field: ";
+
+// The note of a signature that made its field, as its line tells it; empty
+// for any other. The slot is fetched either way, so that nothing of this
+// document stays behind for the next.
+std::string new_field_text(Command command) {
+    if (command != Command::Sign) return std::string();
+    const std::string note = fetch_message();
+    if (note.rfind(kNewFieldNote, 0) != 0) return std::string();
+    return " new field[" + note.substr(std::strlen(kNewFieldNote)) + "]";
+}
+
 std::string success_line(Command command, const std::string &input, const std::string &output) {
     const char *done = success_text(command);
-    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]\n");
+    const std::string made = new_field_text(command);
+    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]" + made + "\n");
 }
 
 std::string exists_line(const std::string &input, const std::string &output) {
@@ -110,6 +127,45 @@ int run_report(const Options &o, SigningConfig *config) {
     std::free(text);
     pdfsigning_shutdown();
     return rc < 0 ? -1 : (valid ? 0 : 1);
+}
+
+// The list of fields goes to standard output whole; a document that cannot
+// be read gets its status line instead.
+int run_fields(const Options &o) {
+    char *text = nullptr;
+    pdfsigning_init_cmd();
+    const int rc = signature_fields(o.input.c_str(), &text);
+    if (rc == 0) {
+        std::fputs(text, stdout);
+        std::fputc('\n', stdout);
+    } else {
+        print_failure_line();
+    }
+    std::free(text);
+    pdfsigning_shutdown();
+    return rc < 0 ? -1 : 0;
+}
+
+int run_add_field(const Options &o) {
+    int page = 0, rect[4] = {0, 0, 0, 0};
+    if (o.field.empty()) {
+        std::printf("-1#addfield needs the name of the new field (-f NAME).\n");
+        return -1;
+    }
+    if (!read_placement(o.placement, page, rect)) {
+        std::printf("-1#addfield needs the page and rectangle of the new field as -g PAGE/LLX,LLY,URX,URY (whole "
+                    "numbers): %s\n", on_one_line(o.placement).c_str());
+        return -1;
+    }
+    const std::string output = derived_output(o);
+    pdfsigning_init_cmd();
+    const int rc = add_signature_field(o.input.c_str(), output.c_str(), o.field.c_str(), page, rect, o.config.c_str());
+    if (rc == 0)
+        print_success(o.command, o.input, output);
+    else
+        print_failure_line();
+    pdfsigning_shutdown();
+    return rc;
 }
 
 int run_single_file(const Options &o, SigningConfig *config) {
@@ -149,7 +205,7 @@ int sign_one_in_directory(const Options &o, const std::string &in, const std::st
     if (o.command == Command::Timestamp) return timestamp_document(in.c_str(), out.c_str(), o.config.c_str());
     return sign(in.c_str(), out.c_str(), o.location.c_str(), o.reason.c_str(), o.password.c_str(),
                 o.visible, o.title.c_str(), o.author.c_str(), o.subject.c_str(), o.keywords.c_str(),
-                o.config.c_str(), o.timestamp, o.certify);
+                configuration_text(o).c_str(), o.timestamp, o.certify);
 }
 
 // The "-1#" line of a document of a directory or list run that was not
@@ -298,9 +354,22 @@ int run_encrypt_password(const Options &options) {
     return 0;
 }
 
+// The commands on one document's form, which need no key store and never
+// take the Java route.
+int run_form_command(const Options &o) {
+    if (!is_pdf_name(o.input) || o.input == "-") {
+        std::printf("-1#%s takes one PDF file: %s\n", o.command == Command::Fields ? "fields" : "addfield",
+                    on_one_line(o.input).c_str());
+        return -1;
+    }
+    errno = 0;
+    return o.command == Command::Fields ? run_fields(o) : run_add_field(o);
+}
+
 int run_command(const Options &options, int argc, const char *const argv[]) {
+    if (options.command == Command::Fields || options.command == Command::AddField) return run_form_command(options);
     SigningConfig *raw = nullptr;
-    const int rc = read_config(options.config.c_str(), &raw);
+    const int rc = read_config(configuration_text(options).c_str(), &raw);
     ConfigPtr config(raw, &free_config);
     if (rc < 0) {
         const std::string why = fetch_message();

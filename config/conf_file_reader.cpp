@@ -76,6 +76,8 @@ const Key kKeys[] = {
     {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
     {"httptimeout=", QS_FIELD(httptimeout), Treatment::plain},
     {"trustca=", QS_FIELD(trustca), Treatment::plain},
+    {"sigfield=", QS_FIELD(sigfield), Treatment::plain},
+    {"siglock=", QS_FIELD(siglock), Treatment::plain},
 };
 #undef QS_FIELD
 

@@ -31,6 +31,7 @@ const Member kMembers[] = {
     QS_MEMBER(extrarange), QS_MEMBER(sigtext),    QS_MEMBER(tsacert),   QS_MEMBER(tsauser),
     QS_MEMBER(tsapasswd),  QS_MEMBER(hashalgo),   QS_MEMBER(appname),   QS_MEMBER(sigcontact),
     QS_MEMBER(usinggui),   QS_MEMBER(subfilter),  QS_MEMBER(httptimeout), QS_MEMBER(trustca),
+    QS_MEMBER(sigfield),   QS_MEMBER(siglock),
 };
 #undef QS_MEMBER
 

@@ -30,10 +30,21 @@ int read_image(SigningConfig *config, SignatureImage &image) {
     return rc < 0 ? -1 : 0;
 }
 
-// Copies the whole input to the output and appends the update after it.
-// A failure here is reported as well, so that the front end never shows the
-// text of an earlier operation; the system error, when set, follows the report.
-int copy_and_append(std::FILE *input, std::FILE *output, const char *update, long length) {
+
+// Copies input to output and appends the update; where receives the
+// update's placeholder of N digits.
+int append_update(std::FILE *input, std::FILE *output, const SignatureUpdate &update, int N, Placeholder &where) {
+    where.a = update.a;
+    where.c = update.c;
+    where.N = N;
+    where.b = where.a + N + 2;
+    where.new_field = update.new_field;
+    return copy_and_append(input, output, update.text.data(), static_cast<long>(update.text.size()), "signature update");
+}
+
+}  // namespace
+
+int copy_and_append(std::FILE *input, std::FILE *output, const char *update, long length, const char *what) {
     const long size = getFileSize(input);
     if (size < 0 || copy_file_section(input, output, 0, size) < 0) {
         const int saved = errno;
@@ -44,14 +55,16 @@ int copy_and_append(std::FILE *input, std::FILE *output, const char *update, lon
     if (std::fwrite(update, 1, static_cast<size_t>(length), output) != static_cast<size_t>(length) ||
         std::fflush(output) != 0) {
         const int saved = errno;
-        report("Error writing the signature update to the output file.");
+        report(std::string("Error writing the ") + what + " to the output file.");
         errno = saved;
         return -1;
     }
     return 0;
 }
 
-}  // namespace
+void note_new_field(const SigningConfig &config, const Placeholder &where) {
+    if (where.new_field) leave_note(std::string("New signature field: ") + config.sigfield);
+}
 
 int rewind_files(std::FILE *input, std::FILE *output) {
     if (std::fseek(input, 0, SEEK_SET) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
@@ -77,16 +90,30 @@ int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *outp
     SignatureImage picture;
     if (image && read_image(config, picture) < 0) return -1;
 
-    long length = -1;
-    MallocPtr<char> update(qpdf_incremental_update(
-        config, input, "", &length, texts.title, texts.author, texts.subject, texts.keywords,
-        &where.a, &where.c, N, visible, certify, reason, texts.location, signer.name, page,
-        signer.serial, image, picture.width, picture.height, picture.rgb.get(), picture.alpha.get(),
-        picture.bits));
-    if (!update || length == -1) return -1;
-    where.N = N;
-    where.b = where.a + N + 2;
-    return copy_and_append(input, output, update.get(), length);
+    SignatureImageData drawn;
+    drawn.width = picture.width;
+    drawn.height = picture.height;
+    drawn.bits = picture.bits;
+    drawn.rgb = picture.rgb.get();
+    drawn.alpha = picture.alpha.get();
+    SignatureRequest request;
+    request.config = config;
+    request.title = texts.title;
+    request.author = texts.author;
+    request.subject = texts.subject;
+    request.keywords = texts.keywords;
+    request.digits = N;
+    request.visible = visible != 0;
+    request.certify = certify != 0;
+    request.reason = reason;
+    request.location = texts.location;
+    request.signer_name = signer.name;
+    request.page = page;
+    request.serial = signer.serial;
+    if (image) request.image = &drawn;
+    SignatureUpdate update;
+    if (!build_signature_update(input, request, update)) return -1;
+    return append_update(input, output, update, N, where);
 }
 
 int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where) {
@@ -96,11 +123,7 @@ int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *out
     request.document_timestamp = true;
     SignatureUpdate update;
     if (!build_signature_update(input, request, update)) return -1;
-    where.a = update.a;
-    where.c = update.c;
-    where.N = N;
-    where.b = where.a + N + 2;
-    return copy_and_append(input, output, update.text.data(), static_cast<long>(update.text.size()));
+    return append_update(input, output, update, N, where);
 }
 
 }  // namespace qs

@@ -23,7 +23,18 @@ struct SignerNames {
 struct Placeholder {
     long a = 0, b = 0, c = 0;
     int N = 0;
+    bool new_field = false;  // the field the configuration names was made for the signature
 };
+
+// The note a signature leaves when the field its configuration names was
+// made for it, rather than found in the form: "New signature field: NAME".
+void note_new_field(const SigningConfig &config, const Placeholder &where);
+
+// Copies the whole input to the output and appends the update after it.
+// A failure here is reported as well (what names the update), so that the
+// front end never shows the text of an earlier operation; the system error,
+// when set, follows the report.
+int copy_and_append(std::FILE *input, std::FILE *output, const char *update, long length, const char *what);
 
 // Positions both files at their start.
 int rewind_files(std::FILE *input, std::FILE *output);

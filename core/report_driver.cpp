@@ -33,23 +33,6 @@ struct Judged {
     std::string pades;  // empty: none
 };
 
-// The document as qpdf reads it; false, reported, when it cannot be read.
-bool read_document(std::FILE *file, QPDF &pdf) {
-    try {
-        pdf.setSuppressWarnings(true);
-        pdf.processFile("signed document", file, false, "");
-        return true;
-    } catch (const QPDFExc &e) {
-        if (e.getErrorCode() == qpdf_e_password)
-            qs::report("The document is encrypted; it cannot be opened without its password.");
-        else
-            qs::report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
-    } catch (const std::exception &e) {
-        qs::report(std::string("The document cannot be read as a PDF: ") + e.what());
-    }
-    return false;
-}
-
 // The PAdES baseline level of a signature made with the ETSI sub-filter,
 // judged by what the document holds for it.
 std::string pades_level(const Judged &j, const std::vector<Judged> &all) {
@@ -122,7 +105,7 @@ bool acceptable(const Judged &j) {
 int run_report(std::FILE *file, long size, const char *path, const std::string &anchors, std::string &json,
                bool &valid) {
     QPDF pdf;
-    if (!read_document(file, pdf)) return -1;
+    if (!qs::read_whole_document(file, pdf)) return -1;
     std::vector<Judged> judged;
     try {
         const qs::StoreContents store = qs::read_security_store(pdf);

@@ -65,7 +65,10 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
     if (qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible,
                                 certify, N, where) < 0)
         return -1;
-    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
+    if (int rc = qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs); rc < 0)
+        return rc;
+    qs::note_new_field(*config, where);
+    return 0;
 }
 
 }  // namespace

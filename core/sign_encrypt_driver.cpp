@@ -99,7 +99,10 @@ int sign_and_encrypt(qs::FilePtr &input, const char *output_path, std::FILE *out
 
     qs::Placeholder where;
     if (qs::restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
-    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
+    if (int rc = qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs); rc < 0)
+        return rc;
+    qs::note_new_field(*config, prepared);
+    return 0;
 }
 
 }  // namespace

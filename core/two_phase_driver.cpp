@@ -62,8 +62,9 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
     qs::Placeholder where;
     if (qs::write_prepared_file(config, input, output, texts, signer, visible, certify, N, where) < 0)
         return -1;
-    if (prepare_only) return 0;
-    return hand_out_digest(config, output, where, digest);
+    if (!prepare_only && hand_out_digest(config, output, where, digest) < 0) return -1;
+    qs::note_new_field(*config, where);
+    return 0;
 }
 
 // A placeholder that still holds nothing but "0" digits: the file was prepared

@@ -265,16 +265,6 @@ void point_catalog_at(QPDFObjectHandle catalog, int dss) {
     set_adbe_extension(catalog, 5);
 }
 
-QPDFObjectHandle update_trailer(QPDFObjectHandle input_trailer, QPDFObjectHandle catalog, long prev) {
-    QPDFObjectHandle info = input_trailer.getKey("/Info");
-    QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
-    trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(prev));
-    trailer.replaceKey("/Root", catalog);
-    trailer.replaceKey("/ID", document_id(input_trailer, serialize(info)));
-    if (!info.isNull()) trailer.replaceKey("/Info", info);
-    return trailer;
-}
-
 std::string write_update(QPDF &pdf, const SecurityStore &store, const EarlierStore &earlier, const FileTail &tail,
                          int first) {
     QPDFObjectHandle trailer = pdf.getTrailer();
@@ -294,7 +284,7 @@ std::string write_update(QPDF &pdf, const SecurityStore &store, const EarlierSto
     writer.add_object(dss, serialize(dss_dictionary(vri, references, earlier)));
     point_catalog_at(catalog, dss);
     writer.add_object(catalog.getObjectID(), serialize(catalog), catalog.getGeneration());
-    writer.finish(update_trailer(trailer, catalog, tail.prev));
+    writer.finish(trailer_keeping_info(trailer, catalog, tail.prev));
     return std::move(writer.text());
 }
 

@@ -93,13 +93,15 @@ QPDFObjectHandle widget_annotation(const WidgetFields &fields) {
     QPDFObjectHandle widget = QPDFObjectHandle::newDictionary();
     widget.replaceKey("/Type", name("/Annot"));
     widget.replaceKey("/Subtype", name("/Widget"));
-    widget.replaceKey("/F", QPDFObjectHandle::newInteger(132));  // print and locked
+    widget.replaceKey("/F", QPDFObjectHandle::newInteger(fields.flags));
     widget.replaceKey("/FT", name("/Sig"));
     widget.replaceKey("/Rect", rect);
     widget.replaceKey("/P", fields.page);
     widget.replaceKey("/T", text_string(fields.title.empty() ? "Signature with certificate " + fields.serial
                                                              : fields.title));
-    widget.replaceKey("/V", forward_reference(fields.signature));
+    if (fields.signature != 0) widget.replaceKey("/V", forward_reference(fields.signature));
+    for (auto [key, value] : {std::make_pair("/Parent", fields.parent), std::make_pair("/Lock", fields.lock)})
+        if (!value.isNull()) widget.replaceKey(key, value);
     if (fields.appearance != 0) {
         QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();
         ap.replaceKey("/N", forward_reference(fields.appearance));
@@ -126,11 +128,11 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
     if (!fields.isArray()) {
         fields = QPDFObjectHandle::newArray();
         form.replaceKey("/Fields", fields);
-    } else if (fields.isIndirect()) {
+    } else if (fields.isIndirect() && field != 0) {
         // The form only refers to this array: it is written again with the new field in it.
         rewritten.push_back(fields);
     }
-    fields.insertItem(0, forward_reference(field));
+    if (field != 0) fields.insertItem(0, forward_reference(field));
     form.replaceKey("/SigFlags", QPDFObjectHandle::newInteger(3));
     catalog.replaceKey("/AcroForm", form);
     if (certify) {

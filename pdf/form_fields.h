@@ -19,11 +19,14 @@ bool is_certified(QPDFObjectHandle catalog, std::vector<QPDFObjGen> *consulted =
 bool carries_signature(QPDFObjectHandle catalog);
 
 struct WidgetFields {
-    int signature = 0;  // object number V of the signature dictionary
+    int signature = 0;  // object number V of the signature dictionary; 0 for an empty field
     QPDFObjectHandle page;
+    int flags = 132;    // /F: print and locked
     int llx = 0, lly = 0, urx = 0, ury = 0;
     std::string serial;  // the signer certificate's serial number
     std::string title;   // the field name; empty: "Signature with certificate <serial>"
+    QPDFObjectHandle parent = QPDFObjectHandle::newNull();  // the parent field; null at the top of the form
+    QPDFObjectHandle lock = QPDFObjectHandle::newNull();    // the field's /Lock; null for none
     // A visible signature's outer appearance form and its font resource
     // (font_name "/Helv" or "/F1"); appearance 0 for an invisible signature.
     int appearance = 0;
@@ -34,7 +37,8 @@ struct WidgetFields {
 // The widget annotation that is the signature field.
 QPDFObjectHandle widget_annotation(const WidgetFields &fields);
 
-// Puts field number first in the catalog's interactive form (written inline),
+// Puts field number first in the catalog's interactive form (written inline;
+// field 0 when the form has the field in its tree already),
 // sets /SigFlags 3, /Perms for a certification, and the "/Quillseal" mark when
 // the document carries no signature yet (a later key in a signed catalog is a
 // change its signatures do not allow).

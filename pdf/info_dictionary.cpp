@@ -70,4 +70,14 @@ QPDFObjectHandle document_id(QPDFObjectHandle trailer, const std::string &info_t
     return id;
 }
 
+QPDFObjectHandle trailer_keeping_info(QPDFObjectHandle input_trailer, QPDFObjectHandle catalog, long prev) {
+    QPDFObjectHandle info = input_trailer.getKey("/Info");
+    QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
+    trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(prev));
+    trailer.replaceKey("/Root", catalog);
+    trailer.replaceKey("/ID", document_id(input_trailer, serialize(info)));
+    if (!info.isNull()) trailer.replaceKey("/Info", info);
+    return trailer;
+}
+
 }  // namespace qs

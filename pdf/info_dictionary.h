@@ -39,4 +39,8 @@ DocumentInfo update_document_info(QPDFObjectHandle trailer, const InfoTexts &tex
 // none) and the MD5 digest of the serialized information dictionary.
 QPDFObjectHandle document_id(QPDFObjectHandle trailer, const std::string &info_text);
 
+// The trailer dictionary of an update that leaves the document information
+// as the input has it: /Prev, /Root, /ID and the input's /Info.
+QPDFObjectHandle trailer_keeping_info(QPDFObjectHandle input_trailer, QPDFObjectHandle catalog, long prev);
+
 }  // namespace qs

@@ -29,18 +29,16 @@ QPDFObjectHandle build_properties(const std::string &appname) {
     return build;
 }
 
-QPDFObjectHandle docmdp_reference(QPDFObjectHandle catalog) {
-    QPDFObjectHandle params = QPDFObjectHandle::newDictionary();
-    params.replaceKey("/Type", name("/TransformParams"));
-    params.replaceKey("/P", QPDFObjectHandle::newInteger(1));
-    params.replaceKey("/V", name("/1.2"));
-    QPDFObjectHandle reference = QPDFObjectHandle::newDictionary();
-    reference.replaceKey("/Type", name("/SigRef"));
-    reference.replaceKey("/TransformMethod", name("/DocMDP"));
-    reference.replaceKey("/TransformParams", params);
-    reference.replaceKey("/Data", catalog);
+// The transforms the signature asks readers to check: the certification's
+// DocMDP and the FieldMDP of each lock. A certification sets the
+// permissions itself, so a lock's /P adds none then.
+QPDFObjectHandle references(const SignatureFields &fields) {
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    list.appendItem(reference);
+    if (fields.certify) append_docmdp_reference(list, 1, fields.catalog);
+    for (FieldLock lock : fields.locks) {
+        if (fields.certify) lock.permissions = 0;
+        append_lock_references(list, lock, fields.catalog);
+    }
     return list;
 }
 
@@ -77,7 +75,7 @@ QPDFObjectHandle signature_dictionary(const SignatureFields &fields) {
     sig.replaceKey("/Filter", name("/Adobe.PPKLite"));
     sig.replaceKey("/SubFilter", name(fields.subfilter));
     sig.replaceKey("/Prop_Build", build_properties(fields.appname));
-    if (fields.certify) sig.replaceKey("/Reference", docmdp_reference(fields.catalog));
+    if (fields.certify || !fields.locks.empty()) sig.replaceKey("/Reference", references(fields));
     sig.replaceKey("/Reason", text_string(fields.reason));
     sig.replaceKey("/Location", text_string(fields.location));
     sig.replaceKey("/ContactInfo", text_string(fields.contact));

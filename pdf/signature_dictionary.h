@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "pdf/field_lock.h"
 #include "pdf/qpdf_api.h"
 
 namespace qs {
@@ -14,7 +16,8 @@ struct SignatureFields {
     std::string reason, location, contact;
     std::string moddate;
     bool certify = false;
-    QPDFObjectHandle catalog;  // /Data of the DocMDP reference when certifying
+    QPDFObjectHandle catalog;  // /Data of the DocMDP and FieldMDP references
+    std::vector<FieldLock> locks;  // each a FieldMDP reference (with a DocMDP one for its /P)
     int digits = 0;            // N, the hexadecimal digits reserved for the signature
     // A /DocTimeStamp (sub-filter ETSI.RFC3161) whose /Contents is a timestamp
     // token: no texts, no date and no certification.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "core/base/guard.h"
+
 namespace qs {
 namespace {
 
@@ -18,22 +20,6 @@ std::string name_text(QPDFObjectHandle name) {
 int docmdp_level(QPDFObjectHandle params) {
     QPDFObjectHandle p = params.isDictionary() ? params.getKey("/P") : QPDFObjectHandle::newNull();
     return p.isInteger() ? static_cast<int>(p.getIntValue()) : 2;
-}
-
-// The certification level of value: its own DocMDP reference, or the
-// catalog's /Perms /DocMDP naming it.
-int certification_level(QPDFObjectHandle catalog, QPDFObjectHandle value) {
-    QPDFObjectHandle references = value.getKey("/Reference");
-    for (int i = 0; references.isArray() && i < references.getArrayNItems(); ++i) {
-        QPDFObjectHandle reference = references.getArrayItem(i);
-        if (!reference.isDictionary()) continue;
-        QPDFObjectHandle method = reference.getKey("/TransformMethod");
-        if (method.isName() && method.getName() == "/DocMDP") return docmdp_level(reference.getKey("/TransformParams"));
-    }
-    QPDFObjectHandle perms = catalog.getKey("/Perms");
-    QPDFObjectHandle docmdp = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
-    if (docmdp.isIndirect() && value.isIndirect() && docmdp.getObjGen() == value.getObjGen()) return 2;
-    return 0;
 }
 
 std::string field_name(QPDFObjectHandle field, const std::string &parent) {
@@ -80,6 +66,38 @@ std::vector<std::string> stream_items(QPDFObjectHandle dss, const char *key) {
 }
 
 }  // namespace
+
+// The certification level of value: its own DocMDP reference, or the
+// catalog's /Perms /DocMDP naming it.
+int certification_level(QPDFObjectHandle catalog, QPDFObjectHandle value) {
+    QPDFObjectHandle references = value.getKey("/Reference");
+    for (int i = 0; references.isArray() && i < references.getArrayNItems(); ++i) {
+        QPDFObjectHandle reference = references.getArrayItem(i);
+        if (!reference.isDictionary()) continue;
+        QPDFObjectHandle method = reference.getKey("/TransformMethod");
+        if (method.isName() && method.getName() == "/DocMDP") return docmdp_level(reference.getKey("/TransformParams"));
+    }
+    QPDFObjectHandle perms = catalog.getKey("/Perms");
+    QPDFObjectHandle docmdp = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
+    if (docmdp.isIndirect() && value.isIndirect() && docmdp.getObjGen() == value.getObjGen()) return 2;
+    return 0;
+}
+
+bool read_whole_document(std::FILE *file, QPDF &pdf) {
+    try {
+        pdf.setSuppressWarnings(true);
+        pdf.processFile("signed document", file, false, "");
+        return true;
+    } catch (const QPDFExc &e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            report("The document is encrypted; it cannot be opened without its password.");
+        else
+            report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
+    } catch (const std::exception &e) {
+        report(std::string("The document cannot be read as a PDF: ") + e.what());
+    }
+    return false;
+}
 
 bool read_byte_range(QPDFObjectHandle value, long range[4]) {
     if (!value.isArray() || value.getArrayNItems() != 4) return false;

@@ -3,6 +3,7 @@
 // validation report reads from the PDF before it looks at any signature.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ struct SignatureEntry {
     long range[4] = {-1, -1, -1, -1};
     bool range_readable = false;  // /ByteRange is exactly four integers
 };
+
+// The DocMDP level (/P) a signature value sets: that of its own DocMDP
+// reference, 2 for the value the catalog's /Perms /DocMDP names without one;
+// 0 when it sets none.
+int certification_level(QPDFObjectHandle catalog, QPDFObjectHandle value);
+
+// The document in an open file as qpdf reads it, repairs allowed; false,
+// reported, when it cannot be read.
+bool read_whole_document(std::FILE *file, QPDF &pdf);
 
 // The four numbers of a /ByteRange value; false when it is not exactly four integers.
 bool read_byte_range(QPDFObjectHandle value, long range[4]);

@@ -1,5 +1,5 @@
-// Finding the signature dictionary of a written file again: the first
-// top-level form field whose value carries a /ByteRange.
+// Finding the signature dictionary of a written file again: the form field
+// whose value carries the /ByteRange that ends last.
 #include "pdf/signature_lookup.h"
 
 #include <string>
@@ -9,28 +9,29 @@
 #include <quillseal/crypto.h>
 
 #include "core/base/guard.h"
+#include "pdf/field_tree.h"
 #include "pdf/signature_inventory.h"
 
 namespace qs {
 
 SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureField &out) {
-    QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
-    if (!form.isDictionary()) return SignatureSearch::None;
-    QPDFObjectHandle fields = form.getKey("/Fields");
-    if (!fields.isArray()) return SignatureSearch::None;
-    for (QPDFObjectHandle field : fields.aitems()) {
-        if (!field.isDictionary()) continue;
-        QPDFObjectHandle value = field.getKey("/V");
+    // Signatures may sit in any field of the form, at any depth, in any
+    // order: the newest is the one whose signed bytes end last.
+    SignatureSearch result = SignatureSearch::None;
+    for (FormField &field : terminal_fields(pdf.getRoot())) {
+        QPDFObjectHandle value = field.field.getKey("/V");
         if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
         long range[4];
-        if (read_byte_range(value.getKey("/ByteRange"), range)) {
-            for (int i = 0; i < 4; ++i) out.range[i] = range[i];
-            out.object_number = value.getObjectID();
-            return SignatureSearch::Found;
+        if (!read_byte_range(value.getKey("/ByteRange"), range)) {
+            if (!skip_malformed) return SignatureSearch::Malformed;
+            continue;
         }
-        if (!skip_malformed) return SignatureSearch::Malformed;
+        if (result == SignatureSearch::Found && range[2] + range[3] <= out.range[2] + out.range[3]) continue;
+        for (int i = 0; i < 4; ++i) out.range[i] = range[i];
+        out.object_number = value.getObjectID();
+        result = SignatureSearch::Found;
     }
-    return SignatureSearch::None;
+    return result;
 }
 
 }  // namespace qs

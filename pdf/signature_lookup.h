@@ -1,6 +1,6 @@
-// Finding the signature dictionary of a written file again: the first
-// top-level form field whose value carries a /ByteRange. The signature update
-// puts its new field first, so this is the newest signature.
+// Finding the signature dictionary of a written file again: of the form
+// fields whose value carries a /ByteRange, the one whose signed bytes end
+// last, which is the newest signature wherever its field sits in the form.
 #pragma once
 
 #ifndef POINTERHOLDER_TRANSITION
@@ -18,7 +18,8 @@ struct SignatureField {
 };
 
 // With skip_malformed, a /ByteRange that is not exactly four integers is passed
-// over and the search goes on; without it, such a range ends the search as Malformed.
+// over and the search goes on; without it, such a range ends the search as
+// Malformed, since the newest signature cannot be told then.
 SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureField &out);
 
 }  // namespace qs

@@ -4,6 +4,7 @@
 #include "pdf/signature_update.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,8 @@
 #include "core/base/text.h"
 #include "core/base/version.h"
 #include "pdf/appearance_objects.h"
+#include "pdf/field_lock.h"
+#include "pdf/field_placement.h"
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
@@ -60,10 +63,12 @@ struct Prepared {
     bool info_kept = false;  // a document timestamp leaves the information dictionary alone
     QPDFObjectHandle id, root, signature;
     int signature_number = 0, widget_number = 0, digits = 0;
-    std::string widget_body;
+    std::string widget_body;            // empty when the signature goes into a field the form has
+    std::vector<NewObject> parents;     // parent fields made for the new field's name
     Appearance appearance;        // no objects for an invisible signature
     std::vector<Rewritten> rest;  // catalog, rewritten form objects, page(s)
     std::vector<QPDFObjGen> relied_on;  // input objects copied into the update or deciding it
+    bool new_field = false;             // the field the configuration names was made
 };
 
 std::string text_or_empty(const char *s) { return s ? s : ""; }
@@ -114,6 +119,42 @@ bool choose_signature_pages(QPDF &pdf, const SignatureRequest &request, InputWar
     return true;
 }
 
+// The rectangle and page of the widget of a field the form has, for an
+// appearance drawn into it.
+bool widget_placement(QPDF &pdf, SigningTarget target, int corners[4], PageSize &size) {
+    double rect[4];
+    const int page = widget_page(pdf, target.widget);
+    if (!read_rectangle(target.widget.getKey("/Rect"), rect) || page == 0) {
+        report("The signature field \"" + target.name + "\" has no rectangle on a page of the document.");
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) corners[i] = static_cast<int>(std::lround(rect[i]));
+    std::string box;
+    if (!page_box_text(pdf.getAllPages()[static_cast<std::size_t>(page - 1)], box)) return false;
+    read_page_box(box, size);
+    return true;
+}
+
+// The locks the signature carries: the field's own /Lock and that of siglock.
+bool signing_locks(const SigningConfig &config, SigningTarget target, std::vector<FieldLock> &locks) {
+    FieldLock lock;
+    if (target.existing && read_field_lock(target.field.getKey("/Lock"), lock)) locks.push_back(lock);
+    if (config.siglock[0] == '\0') return true;
+    if (!parse_siglock(config.siglock, lock)) return false;
+    locks.push_back(lock);
+    return true;
+}
+
+// A field the form has receives the signature as its value and, when it is
+// drawn, the appearance; its widget keeps its place, rectangle and flags.
+void fill_existing_field(SigningTarget target, int signature, const Appearance &appearance) {
+    target.field.replaceKey("/V", forward_reference(signature));
+    if (appearance.form == 0) return;
+    QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();
+    ap.replaceKey("/N", forward_reference(appearance.form));
+    target.widget.replaceKey("/AP", ap);
+}
+
 void prepare_info(QPDFObjectHandle trailer, const SignatureRequest &request, const std::string &appname,
                   const std::string &moddate, int &next, Prepared &p) {
     InfoTexts texts;
@@ -138,7 +179,7 @@ void keep_info(QPDFObjectHandle trailer, Prepared &p) {
 
 QPDFObjectHandle prepare_signature(const SignatureRequest &request, const std::string &appname,
                                    const std::string &subfilter, const std::string &moddate,
-                                   QPDFObjectHandle catalog) {
+                                   QPDFObjectHandle catalog, const std::vector<FieldLock> &locks) {
     SignatureFields fields;
     fields.document_timestamp = request.document_timestamp;
     fields.subfilter = subfilter;
@@ -149,6 +190,7 @@ QPDFObjectHandle prepare_signature(const SignatureRequest &request, const std::s
     fields.moddate = moddate;
     fields.certify = request.certify;
     fields.catalog = catalog;
+    fields.locks = locks;
     fields.digits = request.digits;
     return signature_dictionary(fields);
 }
@@ -171,7 +213,8 @@ bool prepare_appearance(const SignatureRequest &request, std::time_t now, const 
 }
 
 std::string prepare_widget(const SignatureRequest &request, int signature, QPDFObjectHandle page,
-                           const int corners[4], const Appearance &appearance) {
+                           const int corners[4], const Appearance &appearance, const HungField &hung,
+                           const std::vector<FieldLock> &locks) {
     WidgetFields widget;
     widget.signature = signature;
     widget.page = page;
@@ -181,6 +224,10 @@ std::string prepare_widget(const SignatureRequest &request, int signature, QPDFO
     widget.ury = corners[3];
     widget.serial = text_or_empty(request.serial);
     if (request.document_timestamp) widget.title = "Document timestamp " + decimal(signature);
+    if (!hung.own_name.empty()) widget.title = hung.own_name;
+    widget.parent = hung.parent;
+    // A new field documents the lock its signature carries.
+    if (!locks.empty()) widget.lock = lock_dictionary(locks.back());
     widget.appearance = appearance.form;
     widget.font = appearance.font;
     widget.font_name = appearance.font_name;
@@ -244,36 +291,59 @@ bool prepare(QPDF &pdf, const SignatureRequest &request, const FileTail &tail, I
     p.digits = request.digits;
     int next = first_new_object_number(pdf, trailer);
 
+    SigningTarget target;
+    std::vector<FieldLock> locks;
+    if (!request.document_timestamp &&
+        (!choose_signing_target(root, config.sigfield, target) || !signing_locks(config, target, locks)))
+        return false;
+
     std::vector<QPDFObjectHandle> pages;
     int corners[4] = {0, 0, 0, 0};
     PageSize page_size;
-    if (!choose_signature_pages(pdf, request, warnings, pages, corners, page_size)) return false;
+    if (target.existing ? !widget_placement(pdf, target, corners, page_size)
+                        : !choose_signature_pages(pdf, request, warnings, pages, corners, page_size))
+        return false;
+    // A field the form has is drawn into only when its widget has room for it.
+    const bool visible = request.visible && (!target.existing || (corners[2] > corners[0] && corners[3] > corners[1]));
 
     if (request.document_timestamp)
         keep_info(trailer, p);
     else
         prepare_info(trailer, request, appname, moddate, next, p);
-    if (request.visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
+    if (visible && !prepare_appearance(request, now, moddate, corners, page_size, next, p.appearance))
         return false;
     p.signature_number = next++;
-    p.widget_number = next++;
+    p.widget_number = target.existing ? target.widget.getObjectID() : next++;
+    HungField hung;
+    hung.top = p.widget_number;
+    if (!target.existing && !target.name.empty() && !hang_new_field(root, target.name, p.widget_number, next, hung))
+        return false;
+    p.parents = hung.new_parents;
     p.next = next;
-    p.signature = prepare_signature(request, appname, subfilter, moddate, root);
-    p.widget_body = prepare_widget(request, p.signature_number, pages.front(), corners, p.appearance);
+    p.signature = prepare_signature(request, appname, subfilter, moddate, root, locks);
+    if (!target.existing)
+        p.widget_body = prepare_widget(request, p.signature_number, pages.front(), corners, p.appearance, hung, locks);
     add_copied_objects(root, pages, p.relied_on);
     // A document signed before keeps its catalog as its signatures need it:
     // only what the new field needs changes there.
     const bool first_signature = !carries_signature(root);
 
     std::vector<QPDFObjectHandle> form_objects =
-        add_field_to_catalog(root, p.widget_number, request.certify, p.signature_number);
-    if (request.visible)
+        add_field_to_catalog(root, target.existing ? 0 : hung.top, request.certify, p.signature_number);
+    form_objects.insert(form_objects.end(), hung.rewritten.begin(), hung.rewritten.end());
+    if (target.existing) {
+        fill_existing_field(target, p.signature_number, p.appearance);
+        form_objects.push_back(target.field);
+        form_objects.push_back(target.widget);
+    }
+    if (visible)
         for (QPDFObjectHandle object : add_font_to_form(root, p.appearance.font_name, p.appearance.font))
             form_objects.push_back(object);
     if (first_signature && !request.document_timestamp && subfilter == "/ETSI.CAdES.detached")
         set_adbe_extension(root, 8);
     for (QPDFObjectHandle each : pages) add_widget_to_page(each, p.widget_number);
     prepare_rewrites(root, form_objects, pages, p);
+    p.new_field = !target.existing && !target.name.empty();
     return true;
 }
 
@@ -301,7 +371,8 @@ bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
     const SettledSignature settled =
         settle_signature(p.signature, p.signature_number, writer.offset(), p.digits, width);
     const std::size_t signature_at = writer.add_object(p.signature_number, settled.body);
-    writer.add_object(p.widget_number, p.widget_body);
+    if (!p.widget_body.empty()) writer.add_object(p.widget_number, p.widget_body);
+    for (const NewObject &object : p.parents) writer.add(object);
     for (const Rewritten &object : p.rest) writer.add_object(object.number, object.body, object.generation);
     writer.finish(update_trailer(p));
 
@@ -319,6 +390,7 @@ bool lay_out(const Prepared &p, int &width, SignatureUpdate &update) {
     update.text = std::move(text);
     update.a = settled.a;
     update.c = c;
+    update.new_field = p.new_field;
     return true;
 }
 

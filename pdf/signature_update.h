@@ -11,6 +11,9 @@
 namespace qs {
 
 // What one signing request asks of the update.
+// The field is the one the configuration's sigfield names, when that is
+// set: an empty signature field of the form, which receives the signature,
+// or else a new field of that name.
 struct SignatureRequest {
     const SigningConfig *config = nullptr;
     const char *password = "";
@@ -32,6 +35,7 @@ struct SignatureUpdate {
     std::string text;  // the whole update, to be appended to the input
     long a = 0;        // offset of the placeholder's "<" in the output file
     long c = 0;        // bytes after the placeholder's ">" to the end of the output file
+    bool new_field = false;  // the field named by sigfield was not in the form and was made
 };
 
 // Builds the update for input. False with the message reported on failure.

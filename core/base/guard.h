@@ -15,6 +15,9 @@ namespace qs {
 void report(const std::string &text);
 // The same for a C text; it allocates nothing, so it cannot throw.
 void report(const char *text) noexcept;
+// Leaves text in the free slot as a note about an operation that succeeded,
+// without holding the slot: any later report replaces it.
+void leave_note(const std::string &text);
 
 // A step whose failure the operation tolerates (an OCSP responder that is
 // down while signing, say). A message the step reports while the slot is

@@ -26,6 +26,8 @@ void report(const std::string &text) {
 
 void report(const char *text) noexcept { handle_error_message(const_cast<char *>(text ? text : ""), 1); }
 
+void leave_note(const std::string &text) { handle_error_message(const_cast<char *>(text.c_str()), 2); }
+
 ToleratedFailure::ToleratedFailure() : slot_was_taken_(g_latch != 0) {}
 
 std::string ToleratedFailure::take() {

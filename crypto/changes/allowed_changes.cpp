@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/changes/form_changes.h"
+
 namespace qs {
 namespace {
 
@@ -24,8 +26,8 @@ std::set<std::string> keys_of(QPDFObjectHandle object) {
     return object.isDictionary() ? object.getKeys() : std::set<std::string>();
 }
 
-// The keys whose values differ between the two dictionaries (a missing key
-// counts as a null value).
+}  // namespace
+
 std::vector<std::string> changed_keys(QPDFObjectHandle before, QPDFObjectHandle after) {
     std::set<std::string> keys = keys_of(before);
     const std::set<std::string> later = keys_of(after);
@@ -35,6 +37,8 @@ std::vector<std::string> changed_keys(QPDFObjectHandle before, QPDFObjectHandle 
         if (entry(before, key).unparse() != entry(after, key).unparse()) changed.push_back(key);
     return changed;
 }
+
+namespace {
 
 bool keys_within(QPDFObjectHandle object, const std::set<std::string> &allowed) {
     for (const std::string &key : keys_of(object))
@@ -56,8 +60,8 @@ std::string pages_text(UpdateContext &context) {
     return "the page tree";
 }
 
-// True when after holds the items of before, in their order, and besides
-// them only references to objects in allowed.
+}  // namespace
+
 bool gains_only(QPDFObjectHandle before, QPDFObjectHandle after, const std::set<QPDFObjGen> &allowed) {
     if (!after.isArray() || (!before.isArray() && !before.isNull())) return false;
     std::vector<std::string> kept;
@@ -68,6 +72,8 @@ bool gains_only(QPDFObjectHandle before, QPDFObjectHandle after, const std::set<
         for (QPDFObjectHandle item : before.aitems()) earlier.push_back(item.unparse());
     return kept == earlier;
 }
+
+namespace {
 
 // A font entry that names another object holding the very same standard
 // font, with no font program of its own: a further signature appearance in
@@ -165,8 +171,8 @@ bool metadata_refreshed(const ObjectUse &use, QPDFObjectHandle before, QPDFObjec
            is_metadata_stream(before) && is_metadata_stream(after);
 }
 
-// A signature value whose byte range covers the whole update at bounds and
-// whose contents hold something: the field was signed when it was added.
+}  // namespace
+
 bool signed_over(QPDFObjectHandle value, const UpdateBounds &bounds) {
     QPDFObjectHandle range = entry(value, "/ByteRange"), contents = entry(value, "/Contents");
     if (!range.isArray() || range.getArrayNItems() != 4 || !contents.isString()) return false;
@@ -182,6 +188,8 @@ bool signed_over(QPDFObjectHandle value, const UpdateBounds &bounds) {
            b + c <= bounds.end && bytes.find_first_not_of('\0') != std::string::npos;
 }
 
+namespace {
+
 bool is_timestamp(QPDFObjectHandle value) {
     return is_name(entry(value, "/Type"), "/DocTimeStamp") || is_name(entry(value, "/SubFilter"), "/ETSI.RFC3161");
 }
@@ -190,6 +198,7 @@ std::string form_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateC
     if (!after.isDictionary()) return "the form";
     for (const std::string &key : changed_keys(before, after)) {
         if (key == "/SigFlags") continue;
+        if (key == "/NeedAppearances" && appearances_left_to_fields(entry(after, key), context)) continue;
         if (key == "/Fields") {
             if (!gains_only(entry(before, key), entry(after, key), context.signature_fields))
                 return "the form fields";
@@ -304,6 +313,8 @@ std::string judge_trailer(UpdateContext &context) {
 std::string judge_object(const ObjectUse &use, QPDFObjectHandle before, QPDFObjectHandle after,
                          UpdateContext &context) {
     if (use.flags == 0) return kReplaced;
+    std::string form;
+    if (judge_form_object(use, before, after, context, form)) return form;
     if (metadata_refreshed(use, before, after, context)) {
         context.kinds |= kUpdateMetadata;
         return std::string();

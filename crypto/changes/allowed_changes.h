@@ -8,8 +8,10 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "crypto/changes/object_uses.h"
+#include "pdf/field_lock.h"
 #include "pdf/qpdf_api.h"
 
 namespace qs {
@@ -20,7 +22,8 @@ enum UpdateKind : unsigned {
     kUpdateTimestamp = 1u << 1,      // a document timestamp
     kUpdateSecurityStore = 1u << 2,  // validation data in the document security store
     kUpdateInformation = 1u << 3,    // new text in the document information dictionary
-    kUpdateMetadata = 1u << 4        // the XMP metadata, refreshed with that text
+    kUpdateMetadata = 1u << 4,       // the XMP metadata, refreshed with that text
+    kUpdateFormFilling = 1u << 5     // values of unlocked text, choice and check-box fields, with their appearances
 };
 
 // Where the update lies in the file.
@@ -28,6 +31,13 @@ struct UpdateBounds {
     long start = 0;  // its first byte
     long eof = 0;    // just past its "%%EOF"
     long end = 0;    // just past the line end after that
+};
+
+// What the signatures of the signed revision say of the form: the fields
+// their locks freeze, and whether a certification allows no form filling.
+struct FormRules {
+    std::vector<FieldLock> locks;
+    bool filling_allowed = true;
 };
 
 struct UpdateContext {
@@ -39,7 +49,22 @@ struct UpdateContext {
     std::set<QPDFObjGen> signature_widgets;   // the widget annotations of those fields
     bool information_changed = false;         // the document information has new text
     unsigned kinds = 0;                       // UpdateKind of the changes let pass
+    FormRules rules = FormRules();            // the locks and filling rights in force
+    std::set<QPDFObjGen> signed_fields = {};  // empty signature fields of the form the update signs, and their widgets
+    std::set<QPDFObjGen> grown_parents = {};  // parent fields of the form that take an added signed field
 };
+
+// The keys whose values differ between two dictionaries (a missing key
+// counts as a null value).
+std::vector<std::string> changed_keys(QPDFObjectHandle before, QPDFObjectHandle after);
+
+// True when after holds the items of before, in their order, and besides
+// them only references to objects in allowed.
+bool gains_only(QPDFObjectHandle before, QPDFObjectHandle after, const std::set<QPDFObjGen> &allowed);
+
+// A signature value whose byte range covers the whole update at bounds and
+// whose contents hold something: the field was signed in that update.
+bool signed_over(QPDFObjectHandle value, const UpdateBounds &bounds);
 
 // Fills the context's signature fields and widgets from the form of the
 // revision after the update: the added fields whose value is a signature

@@ -17,10 +17,12 @@ const KindName kKinds[] = {
     {kUpdateTimestamp, "document timestamp"},
     {kUpdateSignature, "later signature"},
     {kUpdateInformation | kUpdateMetadata, "information"},
+    {kUpdateFormFilling, "form filling"},
 };
 
 // What a certification of this level allows after it: validation data and
-// document timestamps always; further signatures and information from /P 2.
+// document timestamps always; further signatures, information and form
+// filling from /P 2.
 unsigned allowed_after(int certification) {
     if (certification == 1) return kUpdateSecurityStore | kUpdateTimestamp;
     return ~0u;

@@ -13,7 +13,8 @@ namespace qs {
 struct LaterChanges {
     std::string verdict = "none";  // "none", "allowed" or "disallowed"
     std::string detail;            // the kinds joined, or the reason
-    std::vector<std::string> kinds;  // "validation data", "document timestamp", "later signature", "information"
+    std::vector<std::string> kinds;  // "validation data", "document timestamp", "later signature", "information",
+                                     // "form filling"
 };
 
 // The updates of file (size bytes) after its first signed_end bytes, judged

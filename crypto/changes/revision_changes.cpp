@@ -19,6 +19,7 @@
 #include "core/base/guard.h"
 #include "core/base/handles.h"
 #include "crypto/changes/allowed_changes.h"
+#include "crypto/changes/form_changes.h"
 #include "crypto/changes/object_uses.h"
 #include "pdf/input_warnings.h"
 #include "pdf/revision_reader.h"
@@ -143,6 +144,7 @@ std::string first_change(UpdateContext &context, const TableChanges &table) {
     wanted.insert(table.added.begin(), table.added.end());
     const std::map<QPDFObjGen, ObjectUse> uses = object_uses(before, wanted);
     find_added_signature_fields(context);
+    find_signed_form_fields(context);
     for (const QPDFObjGen &id : changed) {
         const auto use = uses.find(id);
         change = judge_object(use == uses.end() ? ObjectUse() : use->second, before.getObjectByObjGen(id),
@@ -162,9 +164,11 @@ std::string first_change(UpdateContext &context, const TableChanges &table) {
 
 // The failure message for the update from before to after, or an empty text
 // with the kinds of its changes added to kinds.
-std::string revision_change(QPDF &before, QPDF &after, const UpdateBounds &bounds, unsigned &kinds) {
+std::string revision_change(QPDF &before, QPDF &after, const UpdateBounds &bounds, const FormRules &rules,
+                            unsigned &kinds) {
     const TableChanges table = compare_tables(before, after);
     UpdateContext context{before, after, bounds, table.added, {}, {}};
+    context.rules = rules;
     const std::string change = first_change(context, table);
     const std::string damage = damage_in_update(after, table);
     if (!damage.empty()) return kUnreadable + damage;
@@ -195,6 +199,8 @@ LaterUpdates judge_updates(std::FILE *file, long signed_end, long size) {
     // The signed revision is read as the newest signature was found: a
     // damaged cross-reference section is rebuilt. Later ones must be sound.
     std::unique_ptr<QPDF> before = open_revision(file, signed_end, true);
+    // The locks and filling rights the signed revision's signatures set hold for every update after it.
+    const FormRules rules = form_rules(*before);
     long previous_section = revision_startxref(file, signed_end);
     if (previous_section < 0) return refused(kUnreadable + "the signed revision has no end of its own");
     long start = signed_end;
@@ -205,7 +211,8 @@ LaterUpdates judge_updates(std::FILE *file, long signed_end, long size) {
         const UpdatePlace place{start, ends[i].end, ends[i].startxref, previous_section};
         const std::string layout = update_layout_problem(file, place, *before, *after);
         if (!layout.empty()) return refused(kAmbiguous + layout);
-        const std::string problem = revision_change(*before, *after, {start, ends[i].eof, ends[i].end}, result.kinds);
+        const std::string problem =
+            revision_change(*before, *after, {start, ends[i].eof, ends[i].end}, rules, result.kinds);
         if (!problem.empty()) return refused(problem);
         before = std::move(after);
         previous_section = ends[i].startxref;

@@ -10,8 +10,8 @@
 
 namespace qs {
 
-// The four /ByteRange numbers [0 a b c] of the newest signature: the first
-// top-level form field whose value carries a /ByteRange. A /ByteRange there
+// The four /ByteRange numbers [0 a b c] of the newest signature: the form
+// field whose value carries the /ByteRange that ends last. A /ByteRange
 // that is not exactly four integers is refused rather than skipped, so that
 // a damaged newest signature never falls back to an older one.
 int find_newest_signature(std::FILE *file, long range[4]);

@@ -51,6 +51,8 @@ typedef struct SigningConfig {
     char cryptolib[256];
     char httptimeout[256]; /* total time-out of a network exchange, in seconds */
     char trustca[256];     /* PEM file of the trust anchors a validation report builds chains to */
+    char sigfield[256];    /* fully qualified name of the signature field to sign in (made when missing) */
+    char siglock[256];     /* fields the signature locks: "all", "include:a,b" or "exclude:a,b" */
 } SigningConfig;
 
 /* Record lifecycle. init_config returns a new record (every text empty,

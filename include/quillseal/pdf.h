@@ -80,6 +80,27 @@ QS_API char *qpdf_incremental_update(SigningConfig *config, FILE *input, const c
 QS_API char *qpdf_incremental_ltv_update(FILE *input, const char *password, long *length,
                                          const char *cachedir);
 
+/* ---- Form fields ----
+ * signature_fields: the signature fields of input, in document order, as a
+ * malloc'd pretty-printed JSON array in *json that the caller frees; each
+ * entry {"name", "page", "rect": [llx, lly, urx, ury], "signed", "signer",
+ * "lock"}: the fully qualified name, the page and rectangle of its widget
+ * (null when it has none), whether it holds a value and the display name of
+ * its signer (null when none can be read), and its /Lock as null or
+ * {"action": "All"|"Include"|"Exclude", "fields": [names]}. 0, or -1
+ * (reported) when the document cannot be read.
+ * add_signature_field: a copy of the unsigned input with one more, empty
+ * signature field, appended as an incremental update: name is fully
+ * qualified (dots make or reuse parent fields), page 1-based, rect the
+ * lower-left and upper-right corners. The configuration (as for sign; no key
+ * store needed) gives siglock, the field's /Lock. Refused: a signed or
+ * encrypted input, a name the form has, a page out of range, an empty or
+ * inverted rectangle. The output may not be the input. 0, or -1 (reported,
+ * no output left). */
+QS_API int signature_fields(const char *input, char **json);
+QS_API int add_signature_field(const char *input, const char *output, const char *name, int page,
+                               const int rect[4], const char *configuration);
+
 QS_EXTERN_C_END
 
 #endif

@@ -33,8 +33,10 @@ TEST(Usage, SignUsageTextIsComplete) {
               "Usage:\n"
               "quillseal -i input.pdf -o output.pdf -p \"password\" -l \"location\" -r \"reason\" -v <visible> "
               "-c <certify> -q <timestamp> -t \"title\" -a \"author\" -s \"subject\" -k \"keywords\" -z quillseal.conf "
-              "-j <workers>\n"
+              "-j <workers> -f \"field name\"\n"
               "\nOnly -i is required. If -o is missing the output file is the same as the input with \"-signed\" appended.\n"
+              "With -f (or sigfield in the configuration; -f wins) the signature goes into the empty signature field "
+              "of that fully qualified name, or into a new field of that name when the document has none.\n"
               "If -i and -o are directories all the PDF files in the input directory are signed and placed in the "
               "output directory, if not there yet.\n" +
                   std::string(kListLine) + kWorkersLine +

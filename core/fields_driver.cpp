@@ -32,7 +32,9 @@ std::string signer_of(QPDFObjectHandle value) {
     const unsigned char *cursor = reinterpret_cast<const unsigned char *>(der.data());
     qs::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der.size())));
     std::string name;
-    if (!cms || !qs::signer_display_name(cms.get(), name)) name.clear();
+    // The signer's certificate is matched among those the signature carries; nothing is verified here.
+    if (!cms || CMS_set1_signers_certs(cms.get(), nullptr, 0) < 0 || !qs::signer_display_name(cms.get(), name))
+        name.clear();
     ERR_clear_error();
     return name;
 }
@@ -65,7 +67,7 @@ json_object *field_json(QPDF &pdf, qs::FormField &field) {
                                                : json_object_new_double(corner));
     }
     put(object, "rect", corners);
-    QPDFObjectHandle value = qs::inherited_entry(field.field, "/V");
+    QPDFObjectHandle value = qs::field_value(field);
     const std::string signer = value.isDictionary() ? signer_of(value) : std::string();
     put(object, "signed", json_object_new_boolean(value.isDictionary()));
     put(object, "signer", signer.empty() ? nullptr : json_object_new_string(signer.c_str()));

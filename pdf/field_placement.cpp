@@ -31,7 +31,7 @@ std::string joined(const std::vector<std::string> &parts, std::size_t count) {
 // True when a signature the form holds locks the field of this name.
 bool locked_by_a_signature(QPDFObjectHandle catalog, const std::string &name) {
     for (const FormField &field : terminal_fields(catalog)) {
-        QPDFObjectHandle value = inherited_entry(field.field, "/V");
+        QPDFObjectHandle value = field_value(field);
         if (!value.isDictionary() || !is_signature_field(field.field)) continue;
         for (const FieldLock &lock : signature_locks(field.field, value))
             if (locks_field(lock, name)) return true;
@@ -73,7 +73,7 @@ bool choose_signing_target(QPDFObjectHandle catalog, const std::string &name, Si
     }
     if (!is_signature_field(found.field.field))
         return refuse("The field " + quoted(name) + " is not a signature field.");
-    if (!inherited_entry(found.field.field, "/V").isNull())
+    if (!field_value(found.field).isNull())
         return refuse("The signature field " + quoted(name) + " is signed already.");
     if (found.field.widgets.empty() || !found.field.widgets.front().isIndirect() || !found.field.field.isIndirect())
         return refuse("The signature field " + quoted(name) + " has no widget of its own to sign in.");

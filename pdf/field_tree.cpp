@@ -111,6 +111,13 @@ bool is_parent_field(QPDFObjectHandle field) {
     return false;
 }
 
+QPDFObjectHandle field_value(FormField field) {
+    QPDFObjectHandle value = inherited_entry(field.field, "/V");
+    for (QPDFObjectHandle widget : field.widgets)
+        if (value.isNull()) value = entry(widget, "/V");
+    return value;
+}
+
 std::vector<FormField> terminal_fields(QPDFObjectHandle catalog) {
     std::vector<FormField> fields;
     FieldWalk(fields).walk(entry(entry(catalog, "/AcroForm"), "/Fields"), "", 0);

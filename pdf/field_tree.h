@@ -36,6 +36,10 @@ struct FormField {
     std::vector<QPDFObjectHandle> widgets;
 };
 
+// The value of a terminal field: its own /V (or a parent's), else the /V one
+// of its widgets holds, where some signing programs write a signature.
+QPDFObjectHandle field_value(FormField field);
+
 // Every terminal field of the catalog's form, in document order: /Fields in
 // its order, each parent's kids in theirs.
 std::vector<FormField> terminal_fields(QPDFObjectHandle catalog);

@@ -156,6 +156,8 @@ std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const s
         fonts = QPDFObjectHandle::newDictionary();
         resources.replaceKey("/Font", fonts);
     }
+    // A font the form names already stays: the form's other fields may be drawn with it.
+    if (fonts.hasKey(font_name)) return {};
     fonts.replaceKey(font_name, forward_reference(font));
     // The form only refers to an indirect dictionary: the one holding the new
     // entry is written again under its own number.

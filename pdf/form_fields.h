@@ -47,7 +47,8 @@ std::vector<QPDFObjectHandle> add_field_to_catalog(QPDFObjectHandle catalog, int
                                                    bool certify, int signature);
 
 // Names the appearance font in the default resources (/DR /Font) of the
-// catalog's interactive form, which add_field_to_catalog has made direct. An
+// catalog's interactive form, which add_field_to_catalog has made direct,
+// unless the form has a font of that name already. An
 // indirect /DR or /DR /Font that receives the entry is returned, to be written again.
 std::vector<QPDFObjectHandle> add_font_to_form(QPDFObjectHandle catalog, const std::string &font_name, int font);
 

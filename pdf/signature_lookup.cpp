@@ -19,7 +19,7 @@ SignatureSearch find_signature_field(QPDF &pdf, bool skip_malformed, SignatureFi
     // order: the newest is the one whose signed bytes end last.
     SignatureSearch result = SignatureSearch::None;
     for (FormField &field : terminal_fields(pdf.getRoot())) {
-        QPDFObjectHandle value = field.field.getKey("/V");
+        QPDFObjectHandle value = field_value(field);
         if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
         long range[4];
         if (!read_byte_range(value.getKey("/ByteRange"), range)) {

@@ -146,9 +146,12 @@ bool signing_locks(const SigningConfig &config, SigningTarget target, std::vecto
 }
 
 // A field the form has receives the signature as its value and, when it is
-// drawn, the appearance; its widget keeps its place, rectangle and flags.
+// drawn, the appearance; its widget keeps its place, rectangle and flags. A
+// widget of its own gets the value too: some readers look for a signature
+// only in the widget.
 void fill_existing_field(SigningTarget target, int signature, const Appearance &appearance) {
     target.field.replaceKey("/V", forward_reference(signature));
+    target.widget.replaceKey("/V", forward_reference(signature));
     if (appearance.form == 0) return;
     QPDFObjectHandle ap = QPDFObjectHandle::newDictionary();
     ap.replaceKey("/N", forward_reference(appearance.form));

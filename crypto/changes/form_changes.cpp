@@ -144,9 +144,8 @@ std::string signing_change(QPDFObjectHandle before, QPDFObjectHandle after, Upda
     QPDFObjectHandle field = field_of(after);
     const std::string name = quoted(qualified_name(field));
     if (locked(context, qualified_name(field))) return "the locked field " + name;
-    const bool is_field = field.getObjGen() == after.getObjGen();
-    const std::string beyond =
-        is_field ? key_beyond(before, after, {"/V", "/AP", "/M"}) : key_beyond(before, after, {"/AP", "/M"});
+    // The value may stand in the field and in its widget; the date of signing too.
+    const std::string beyond = key_beyond(before, after, {"/V", "/AP", "/M"});
     if (!beyond.empty()) return "the signature field " + name + " (its " + beyond + ")";
     return std::string();
 }
@@ -157,6 +156,13 @@ std::string parent_change(QPDFObjectHandle before, QPDFObjectHandle after, Updat
     if (!beyond.empty() || !gains_only(entry(before, "/Kids"), entry(after, "/Kids"), context.signature_fields))
         return "the form fields";
     return std::string();
+}
+
+// A signature field the revision before had, without a value.
+bool empty_before(const FormField &field, QPDF &before) {
+    FormField was{before.getObjectByObjGen(field.field.getObjGen()), field.name, {}};
+    for (QPDFObjectHandle widget : field.widgets) was.widgets.push_back(before.getObjectByObjGen(widget.getObjGen()));
+    return is_signature_field(was.field) && field_value(was).isNull();
 }
 
 // The parents of a field the update adds: those it adds too take part in the
@@ -179,7 +185,7 @@ FormRules form_rules(QPDF &signed_revision) {
     FormRules rules;
     QPDFObjectHandle catalog = signed_revision.getRoot();
     for (FormField &field : terminal_fields(catalog)) {
-        QPDFObjectHandle value = entry(field.field, "/V");
+        QPDFObjectHandle value = field_value(field);
         if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
         if (certification_level(catalog, value) == 1) rules.filling_allowed = false;
         for (const FieldLock &lock : signature_locks(field.field, value)) {
@@ -192,7 +198,7 @@ FormRules form_rules(QPDF &signed_revision) {
 
 void find_signed_form_fields(UpdateContext &context) {
     for (FormField &field : terminal_fields(context.after.getRoot())) {
-        QPDFObjectHandle value = entry(field.field, "/V");
+        QPDFObjectHandle value = field_value(field);
         if (!field.field.isIndirect() || !is_signature_field(field.field) || !signed_over(value, context.bounds))
             continue;
         const QPDFObjGen id = field.field.getObjGen();
@@ -205,8 +211,7 @@ void find_signed_form_fields(UpdateContext &context) {
                 if (widget.isIndirect() && context.added.count(widget.getObjGen())) context.signature_widgets.insert(widget.getObjGen());
             note_parents(field.field, context);
         } else {
-            QPDFObjectHandle was = context.before.getObjectByObjGen(id);
-            if (!is_signature_field(was) || !inherited_entry(was, "/V").isNull()) continue;
+            if (!empty_before(field, context.before)) continue;
             context.signed_fields.insert(id);
             for (QPDFObjectHandle widget : field.widgets)
                 if (widget.isIndirect() && !context.added.count(widget.getObjGen()))

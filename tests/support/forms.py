@@ -2,7 +2,7 @@
 """Form templates as contracts arrive, and form filling as other programs do it.
 
   forms.py template IN OUT [LOCK]        a template made from IN (two pages at least)
-  forms.py fill IN OUT [OPTION...] NAME=VALUE...
+  forms.py fill IN OUT NAME=VALUE... [OPTION...]
                                          appends one incremental update that fills fields
 
 The template's form: the signature fields "parties.buyer" (page 1) and
@@ -157,8 +157,9 @@ class Update:
     def body(self, obj):
         if isinstance(obj, pikepdf.Stream):
             data = obj.read_raw_bytes()
-            obj.Length = len(data)
-            return obj.stream_dict.unparse(resolved=True) + b"\nstream\n" + data + b"\nendstream"
+            entries = Dictionary({key: value for key, value in obj.stream_dict.items() if key != "/Length"})
+            entries.Length = len(data)
+            return entries.unparse() + b"\nstream\n" + data + b"\nendstream"
         return obj.unparse(resolved=True)
 
     def write(self, out):
@@ -190,11 +191,14 @@ def fill(source, out, args):
     update = Update(pdf, source)
     fields = fields_by_name(pdf)
     helv = pdf.Root.AcroForm.DR.Font.Helv
-    options = {}
-    while args and args[0].startswith("--"):
-        options[args[0]] = args[1]
-        args = args[2:]
-    for item in args:
+    options, values = {}, []
+    while args:
+        if args[0].startswith("--"):
+            options[args[0]] = args[1]
+            args = args[2:]
+        else:
+            values.append(args.pop(0))
+    for item in values:
         name, _, value = item.partition("=")
         field = fields[name]
         update.rewrite(field)

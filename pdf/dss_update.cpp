@@ -17,6 +17,7 @@
 #include "appearance/flate.h"
 #include "core/base/guard.h"
 #include "core/base/handles.h"
+#include "pdf/field_tree.h"
 #include "pdf/file_tail.h"
 #include "pdf/form_fields.h"
 #include "pdf/info_dictionary.h"
@@ -101,8 +102,8 @@ void open_document(QPDF &pdf, std::FILE *input, const char *password) {
     if (pdf.isEncrypted()) throw std::runtime_error("Encrypted PDFs cannot be given LTV data.");
 }
 
-// The data of every signed field at the top level of the form, in field
-// order. relied_on receives the objects the data was read from.
+// The data of every signed field of the form, at any depth, in field order.
+// relied_on receives the objects the data was read from.
 bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<QPDFObjGen> &relied_on) {
     QPDFObjectHandle catalog = pdf.getRoot();
     QPDFObjectHandle form = catalog.getKey("/AcroForm");
@@ -112,11 +113,13 @@ bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<Q
         report(kNotSigned);
         return false;
     }
-    for (QPDFObjectHandle field : fields.aitems()) {
-        QPDFObjectHandle value = field.isDictionary() ? field.getKey("/V") : QPDFObjectHandle::newNull();
+    std::set<QPDFObjGen> values;
+    for (FormField &field : terminal_fields(catalog)) {
+        QPDFObjectHandle value = field_value(field);
         QPDFObjectHandle contents = value.isDictionary() ? value.getKey("/Contents") : QPDFObjectHandle::newNull();
         if (!contents.isString()) continue;  // not signed (yet)
-        relied_on.insert({field.getObjGen(), value.getObjGen()});
+        if (value.isIndirect() && !values.insert(value.getObjGen()).second) continue;
+        relied_on.insert({field.field.getObjGen(), value.getObjGen()});
         LtvSignatureData data;
         if (!source(contents.getStringValue(), data)) {
             report(kNoData);

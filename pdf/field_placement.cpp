@@ -44,6 +44,11 @@ bool refuse(const std::string &why) {
     return false;
 }
 
+bool refuse_below(const std::string &terminal, const std::string &name) {
+    return refuse("The field " + quoted(terminal) + " holds no other fields, so no field " + quoted(name) +
+                  " can be made below it.");
+}
+
 // The object that holds a parent's /Kids and must be written again when it gains one.
 bool add_kid(QPDFObjectHandle parent, int field, HungField &hung) {
     QPDFObjectHandle kids = parent.getKey("/Kids");
@@ -64,8 +69,7 @@ bool choose_signing_target(QPDFObjectHandle catalog, const std::string &name, Si
     case NamedField::Kind::None:
         return true;
     case NamedField::Kind::Below:
-        return refuse("The field " + quoted(qualified_name(found.node)) + " holds no other fields, so no field " +
-                      quoted(name) + " can be made below it.");
+        return refuse_below(qualified_name(found.node), name);
     case NamedField::Kind::Parent:
         return refuse("The field " + quoted(name) + " holds other fields; name the signature field among them.");
     case NamedField::Kind::Terminal:
@@ -90,8 +94,9 @@ bool hang_new_field(QPDFObjectHandle catalog, const std::string &name, int field
     const std::vector<std::string> parts = name_parts(name);
     for (const std::string &part : parts)
         if (part.empty()) return refuse("The field name " + quoted(name) + " has an empty part.");
-    if (find_field(catalog, name).kind != NamedField::Kind::None)
-        return refuse("The form has a field named " + quoted(name) + " already.");
+    const NamedField whole = find_field(catalog, name);
+    if (whole.kind == NamedField::Kind::Below) return refuse_below(qualified_name(whole.node), name);
+    if (whole.kind != NamedField::Kind::None) return refuse("The form has a field named " + quoted(name) + " already.");
     // The deepest parent the form has already.
     std::size_t kept = 0;
     QPDFObjectHandle parent;
@@ -101,8 +106,7 @@ bool hang_new_field(QPDFObjectHandle catalog, const std::string &name, int field
             kept = count;
             parent = found.node;
         } else if (found.kind != NamedField::Kind::None) {
-            return refuse("The field " + quoted(joined(parts, count)) + " holds no other fields, so no field " +
-                          quoted(name) + " can be made below it.");
+            return refuse_below(joined(parts, count), name);
         }
     }
     hung.own_name = parts.back();

@@ -39,6 +39,8 @@ void collect(QPDFObjectHandle catalog, QPDFObjectHandle fields, const std::strin
         collect(catalog, field.getKey("/Kids"), name, level + 1, seen, out);
         QPDFObjectHandle value = field.getKey("/V");
         if (!value.isDictionary() || !value.hasKey("/ByteRange") || !value.hasKey("/Contents")) continue;
+        // A signature that stands in a field and in its widget is one signature.
+        if (value.isIndirect() && !seen.insert(value.getObjGen()).second) continue;
         SignatureEntry entry;
         entry.field = name;
         entry.subfilter = name_text(value.getKey("/SubFilter"));

@@ -22,16 +22,12 @@ using qstest::run_cli;
 using qstest::run_shell;
 using qstest::shell_quote;
 
-// input signed by another program, poppler's pdfsig, with a key imported
-// into an NSS database made here. Empty when the NSS tools are missing.
+// input signed by another program, poppler's pdfsig. Empty when the NSS tools are missing.
 std::string signed_elsewhere(const qstest::TempDir &dir, const std::string &input) {
-    if (run_shell("command -v certutil && command -v pk12util").status != 0) return "";
-    const std::string db = "sql:" + dir.file("nss"), out = dir.file("signed-elsewhere.pdf");
-    const auto made = run_shell("mkdir " + shell_quote(dir.file("nss")) + " && certutil -N -d " + shell_quote(db) +
-                                " --empty-password && pk12util -i " + shell_quote(fixture("signer.p12")) + " -d " +
-                                shell_quote(db) + " -W " + qstest::kStorePassword + " && pdfsig -nssdir " +
-                                shell_quote(db) + " -add-signature -nick signer -new-signature-field-name Approval " +
-                                shell_quote(input) + " " + shell_quote(out) + " 2>&1");
+    const qstest::OtherSigner other(dir);
+    if (!other.usable()) return "";
+    const std::string out = dir.file("signed-elsewhere.pdf");
+    const auto made = other.sign("Approval", input, out, true);
     EXPECT_EQ(made.status, 0) << made.out;
     return out;
 }

@@ -65,6 +65,13 @@ public final class QuillsealJNITest {
         expect(run("pdfsig", sha512).contains("SHA-512"), "sign, JSON hash algorithm reaches the signature", "");
         expectValid(sha512, "sign, JSON configuration");
 
+        String named = file("signed-named.pdf");
+        String field = "{\"conffile\": \"" + conf + "\", \"sigfield\": \"parties.buyer\"}";
+        expectEquals(QuillsealJNI.sign(in, named, "", "", "", false, "", "", "", "", field, false, false),
+                "0#Document signed", "sign, JSON configuration naming the field");
+        expect(run("pdfsig", named).contains("Signature Field Name: parties.buyer"),
+                "sign, the field the configuration names holds the signature", "");
+
         String encrypted = file("encrypted.pdf");
         expectEquals(QuillsealJNI.sign(in, encrypted, "", "", "open-pw", false, "", "", "", "", conf, false, false),
                 "0#Document encrypted and signed", "sign with an open password");

@@ -134,4 +134,37 @@ RunResult run_cli(const std::vector<std::string> &args, const std::string &cwd) 
     return run_shell(cmd);
 }
 
+std::string make_form(const TempDir &dir, const std::string &name, const std::string &lock) {
+    const std::string out = dir.file(name);
+    const RunResult made = run_shell("/usr/bin/python3 " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/forms.py") +
+                                     " template " + shell_quote(fixture("ten-pages.pdf")) + " " + shell_quote(out) +
+                                     (lock.empty() ? "" : " " + shell_quote(lock)) + " 2>&1");
+    if (made.status != 0) throw std::runtime_error("forms.py template failed: " + made.out);
+    return out;
+}
+
+RunResult fill_form(const std::string &in, const std::string &out, const std::vector<std::string> &args) {
+    std::string command = "/usr/bin/python3 " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/forms.py") +
+                          " fill " + shell_quote(in) + " " + shell_quote(out);
+    for (const std::string &arg : args) command += " " + shell_quote(arg);
+    return run_shell(command + " 2>&1");
+}
+
+OtherSigner::OtherSigner(const TempDir &dir) {
+    if (run_shell("command -v certutil && command -v pk12util && command -v pdfsig").status != 0) return;
+    const std::string folder = dir.file("nss"), database = "sql:" + folder;
+    const RunResult made = run_shell("mkdir -p " + shell_quote(folder) + " && certutil -N -d " + shell_quote(database) +
+                                     " --empty-password && pk12util -i " + shell_quote(fixture("signer.p12")) +
+                                     " -d " + shell_quote(database) + " -W " + kStorePassword + " 2>&1");
+    if (made.status != 0) throw std::runtime_error("the NSS database could not be made: " + made.out);
+    database_ = database;
+}
+
+RunResult OtherSigner::sign(const std::string &field, const std::string &in, const std::string &out,
+                            bool add_new) const {
+    const std::string how = add_new ? " -add-signature -new-signature-field-name " : " -sign ";
+    return run_shell("pdfsig -nssdir " + shell_quote(database_) + how + shell_quote(field) + " -nick signer " +
+                     shell_quote(in) + " " + shell_quote(out) + " 2>&1");
+}
+
 }  // namespace qstest

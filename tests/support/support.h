@@ -58,4 +58,25 @@ RunResult run_cli(const std::vector<std::string> &args, const std::string &cwd =
 // Quotes one word for the shell.
 std::string shell_quote(const std::string &word);
 
+// Form templates and form filling by tests/support/forms.py (Debian's
+// python3 with pikepdf): a template made from the fixture ten-pages.pdf with
+// the approver's lock (empty: the script's own), and one update appended to
+// in that fills the fields and does what the options say.
+std::string make_form(const TempDir &dir, const std::string &name, const std::string &lock = "");
+RunResult fill_form(const std::string &in, const std::string &out, const std::vector<std::string> &args);
+
+// A signer of another program: poppler's pdfsig with the fixture signer.p12
+// imported into an NSS database in dir. usable() is false when the NSS tools
+// are missing.
+class OtherSigner {
+public:
+    explicit OtherSigner(const TempDir &dir);
+    bool usable() const { return !database_.empty(); }
+    // pdfsig -sign field (a new field of that name with add_new, as -add-signature makes it).
+    RunResult sign(const std::string &field, const std::string &in, const std::string &out, bool add_new = false) const;
+
+private:
+    std::string database_;
+};
+
 }  // namespace qstest

@@ -76,6 +76,13 @@ const Key kKeys[] = {
     {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
     {"httptimeout=", QS_FIELD(httptimeout), Treatment::plain},
     {"trustca=", QS_FIELD(trustca), Treatment::plain},
+    {"cscurl=", QS_FIELD(cscurl), Treatment::plain},
+    {"csccredential=", QS_FIELD(csccredential), Treatment::plain},
+    {"csctoken=", QS_FIELD(csctoken), Treatment::stored_hex},
+    {"cscuser=", QS_FIELD(cscuser), Treatment::plain},
+    {"cscpasswd=", QS_FIELD(cscpasswd), Treatment::stored_hex},
+    {"cscpin=", QS_FIELD(cscpin), Treatment::stored_hex},
+    {"cscbatch=", QS_FIELD(cscbatch), Treatment::plain},
 };
 #undef QS_FIELD
 
@@ -86,9 +93,22 @@ bool prepared_line(std::string_view raw, std::string &line) {
     return true;
 }
 
+// Whether the key found at `at` is only the end of a longer key of the table
+// ("pin=" in "cscpin="), which is that key's line, not this one's.
+bool ends_longer_key(std::string_view line, std::size_t at, std::string_view key) {
+    for (const Key &other : kKeys) {
+        const std::string_view name = other.name;
+        if (name.size() <= key.size() || name.substr(name.size() - key.size()) != key) continue;
+        const std::size_t lead = name.size() - key.size();
+        if (at >= lead && line.substr(at - lead, name.size()) == name) return true;
+    }
+    return false;
+}
+
 // The text after key in line up to the first CR or LF; false without the key.
 bool value_of(std::string_view line, std::string_view key, std::string_view &value) {
-    const std::size_t at = line.find(key);
+    std::size_t at = line.find(key);
+    while (at != std::string_view::npos && ends_longer_key(line, at, key)) at = line.find(key, at + 1);
     if (at == std::string_view::npos) return false;
     value = line.substr(at + key.size());
     value = value.substr(0, value.find_first_of("\r\n"));
@@ -113,7 +133,8 @@ std::string treated_value(const Key &key, std::string_view value) {
 bool names_a_resource(const Key &key) {
     static const char *const kNames[] = {"certfile=", "tsacert=",  "sigimage=", "signerpem=",
                                          "capem=",    "engine=",   "library=",  "tsaurl=",
-                                         "p11url=",   "cachedir=", "sigfont=",  "logfile="};
+                                         "p11url=",   "cachedir=", "sigfont=",  "logfile=",
+                                         "cscurl=",   "csccredential="};
     for (const char *name : kNames)
         if (std::strcmp(key.name, name) == 0) return true;
     return false;

@@ -31,6 +31,8 @@ const Member kMembers[] = {
     QS_MEMBER(extrarange), QS_MEMBER(sigtext),    QS_MEMBER(tsacert),   QS_MEMBER(tsauser),
     QS_MEMBER(tsapasswd),  QS_MEMBER(hashalgo),   QS_MEMBER(appname),   QS_MEMBER(sigcontact),
     QS_MEMBER(usinggui),   QS_MEMBER(subfilter),  QS_MEMBER(httptimeout), QS_MEMBER(trustca),
+    QS_MEMBER(cscurl),     QS_MEMBER(csccredential), QS_MEMBER(csctoken), QS_MEMBER(cscuser),
+    QS_MEMBER(cscpasswd),  QS_MEMBER(cscpin),     QS_MEMBER(cscbatch),
 };
 #undef QS_MEMBER
 

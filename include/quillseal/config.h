@@ -51,6 +51,14 @@ typedef struct SigningConfig {
     char cryptolib[256];
     char httptimeout[256]; /* total time-out of a network exchange, in seconds */
     char trustca[256];     /* PEM file of the trust anchors a validation report builds chains to */
+    /* A key held by a remote signing service (certstore "CSC"). */
+    char cscurl[256];         /* the service's base URL, ending in /csc/v2 */
+    char csccredential[256];  /* the credential ID; empty: the first the service lists */
+    char csctoken[4096];      /* bearer access token, held decrypted */
+    char cscuser[256];        /* user name for the service's login (HTTP basic authentication) */
+    char cscpasswd[256];      /* its password, held decrypted */
+    char cscpin[256];         /* the credential's PIN for each authorisation, held decrypted */
+    char cscbatch[256];       /* most documents signed with one authorisation; default 100 */
 } SigningConfig;
 
 /* Record lifecycle. init_config returns a new record (every text empty,

@@ -8,6 +8,7 @@
 
 #include "core/base/guard.h"
 #include "crypto/keys/key_store_cache.h"
+#include "crypto/keys/remote_key.h"
 
 namespace {
 
@@ -24,21 +25,22 @@ void register_openssl() {
 
 extern "C" {
 
-// Until shutdown a key store is parsed once, however many documents it signs.
+// Until shutdown a key store is parsed once, and a remote signing service
+// logged into once, however many documents they sign.
 QS_API void pdfsigning_init(void) {
     register_openssl();
-    qs::guarded([] { qs::store_cache_open(); });
+    qs::guarded([] { qs::store_cache_open(); qs::remote_sessions_open(); });
     pkcs11engine_init();
 }
 
 QS_API void pdfsigning_init_cmd(void) {
     register_openssl();
-    qs::guarded([] { qs::store_cache_open(); });
+    qs::guarded([] { qs::store_cache_open(); qs::remote_sessions_open(); });
 }
 
 QS_API void pdfsigning_shutdown(void) {
     // OpenSSL 3 releases its tables at process exit; EVP_cleanup is a no-op there.
-    qs::guarded([] { qs::store_cache_close(); });
+    qs::guarded([] { qs::remote_sessions_close(); qs::store_cache_close(); });
     pkcs11engine_shutdown();
 }
 

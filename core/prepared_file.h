@@ -6,6 +6,8 @@
 
 #include <quillseal/config.h>
 
+#include "crypto/signing/byte_range.h"
+
 namespace qs {
 
 // The texts a signature writes into the document.
@@ -16,13 +18,6 @@ struct DocumentTexts {
 // The signer as the signature field names it.
 struct SignerNames {
     const char *name, *serial;
-};
-
-// Where the placeholder of a prepared file lies: /ByteRange [0 a b c] around
-// N digits, "<" at a and ">" just before b.
-struct Placeholder {
-    long a = 0, b = 0, c = 0;
-    int N = 0;
 };
 
 // Positions both files at their start.

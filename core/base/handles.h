@@ -11,6 +11,7 @@
 #include <json-c/json.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/ec.h>
 #include <openssl/ess.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
@@ -80,6 +81,8 @@ using X509NamePtr = CHandle<X509_NAME, X509_NAME_free>;
 using X509StorePtr = CHandle<X509_STORE, X509_STORE_free>;
 using EvpPkeyPtr = CHandle<EVP_PKEY, EVP_PKEY_free>;
 using EvpMdCtxPtr = CHandle<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EvpPkeyCtxPtr = CHandle<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using EcdsaSigPtr = CHandle<ECDSA_SIG, ECDSA_SIG_free>;
 using EvpCipherCtxPtr = CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
 using Pkcs12Ptr = CHandle<PKCS12, PKCS12_free>;
 using Pkcs7Ptr = CHandle<PKCS7, PKCS7_free>;
@@ -88,6 +91,7 @@ using Asn1IntegerPtr = CHandle<ASN1_INTEGER, ASN1_INTEGER_free>;
 using Asn1ObjectPtr = CHandle<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1OctetStringPtr = CHandle<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 using Asn1TypePtr = CHandle<ASN1_TYPE, ASN1_TYPE_free>;
+using Asn1TimePtr = CHandle<ASN1_TIME, ASN1_TIME_free>;
 using BignumPtr = CHandle<BIGNUM, BN_free>;
 using OcspResponsePtr = CHandle<OCSP_RESPONSE, OCSP_RESPONSE_free>;
 using OcspBasicPtr = CHandle<OCSP_BASICRESP, OCSP_BASICRESP_free>;

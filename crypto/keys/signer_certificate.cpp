@@ -192,6 +192,12 @@ QS_API int get_signer_info_internal(SigningConfig *config, char **name, char **s
             qs::report("Missing configuration.");
             return -1;
         }
+        // A remote signing service describes its credential's certificate.
+        if (qs::is_remote_store(*config)) {
+            qs::KeyMaterial keys;
+            if (qs::load_signer_keys(config, keys) < 0) return -1;
+            return name_and_serial(keys.cert.get(), *name, *serial);
+        }
         char subject[kSubjectText] = "";
         if (get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
                                     config->signerpem, config->certstore, subject, *serial) < 0)

@@ -25,6 +25,22 @@ bool parse_extrarange(const char *text, long &extra);
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
                      int timestamp, SignatureInputs *inputs);
 
+// Where the placeholder of a prepared file lies: /ByteRange [0 a b c] around
+// N digits, "<" at a and ">" just before b.
+struct Placeholder {
+    long a = 0, b = 0, c = 0;
+    int N = 0;
+};
+
+// fill_placeholder in two halves, for signatures whose values a key held
+// elsewhere makes for many documents at once (sign_pending between them):
+// begin_fill checks the placeholder, hashes the ranges and begins the
+// signature; end_fill ends it and writes its text.
+int begin_fill(SigningConfig *config, std::FILE *output, const Placeholder &where, SignatureInputs &inputs,
+               PendingSignature &pending);
+int end_fill(SigningConfig *config, std::FILE *output, const Placeholder &where, PendingSignature &pending,
+             int timestamp);
+
 // The fit test and the write: the text fits when it is at most b - a - 2
 // digits long; it is then written from a + 1 and the file flushed. A text
 // that does not fit reports the extrarange advice and leaves the file alone.

@@ -129,6 +129,7 @@ int hand_over(const std::string &bytes, unsigned char **der, long *length) {
 int load_signer_certificates(SigningConfig *config, KeyMaterial &keys) {
     if (std::strcmp(config->certstore, kPkcs12Store) == 0)
         return load_signer_keys(config, keys, "Error in BIO_write() call...");
+    if (is_remote_store(*config)) return load_signer_keys(config, keys);
     if (!is_device_store(*config)) {
         report(format("KeyStore %s not supported...", config->certstore));
         return -1;

@@ -17,6 +17,7 @@
 #include "core/hidden_placeholder.h"
 #include "core/output_path.h"
 #include "core/prepared_file.h"
+#include "core/signature_steps.h"
 #include "crypto/keys/key_store.h"
 #include "crypto/signing/byte_range.h"
 #include "crypto/signing/signature_room.h"
@@ -91,18 +92,30 @@ int sign_and_encrypt(qs::FilePtr &input, const char *output_path, std::FILE *out
                      const qs::DocumentTexts &texts, int visible, const char *open_password, int timestamp,
                      SigningConfig *config) {
     qs::SignatureInputs inputs;
-    qs::Placeholder prepared;
-    if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
-                                  inputs, prepared);
+    qs::Placeholder where;
+    if (int rc = qs::prepare_encrypted_signature(input, output_path, output, texts, visible, open_password,
+                                                 timestamp, config, inputs, where);
         rc < 0)
         return rc;
-
-    qs::Placeholder where;
-    if (qs::restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
     return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
 }
 
 }  // namespace
+
+namespace qs {
+
+int prepare_encrypted_signature(FilePtr &input, const char *output_path, std::FILE *output,
+                                const DocumentTexts &texts, int visible, const char *open_password, int timestamp,
+                                SigningConfig *config, SignatureInputs &inputs, Placeholder &where) {
+    Placeholder prepared;
+    if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
+                                  inputs, prepared);
+        rc < 0)
+        return rc;
+    return restore_placeholder(output, open_password, prepared.N, where);
+}
+
+}  // namespace qs
 
 extern "C" {
 

@@ -49,6 +49,27 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
                         const char *keywords, int timestamp, int certify,
                         SigningConfig *config);
 
+/* ---- Many documents with one key ----
+ * signing_batch_size: how many documents to hand sign_many at once for the
+ * configured key, from the configuration alone: 1 for a key in this process
+ * (sign them one by one), cscbatch (100 by default) for a key in a remote
+ * signing service (certstore "CSC"), which signs a whole batch with one
+ * authorisation and one signing exchange.
+ * sign_many: signs count documents, inputs[i] into outputs[i], with the
+ * other arguments as for sign (one configuration, read once). Each document
+ * is prepared, then the key signs all their signatures together, then each
+ * signature is written and its output kept. results[i] receives 0 or -1, and
+ * messages[i] (256 bytes) the reason of a -1 (empty for 0); a document that
+ * fails leaves no output and does not stop the others. Returns 0 when every
+ * document was signed, else -1 (a configuration that cannot be read gives
+ * every document its message and result). */
+QS_API int signing_batch_size(SigningConfig *config);
+QS_API int sign_many(int count, const char *const *inputs, const char *const *outputs,
+                     const char *location, const char *reason, const char *open_password,
+                     int visible, const char *title, const char *author, const char *subject,
+                     const char *keywords, const char *configuration, int timestamp,
+                     int certify, int *results, char (*messages)[256]);
+
 /* ---- Two-phase signing ----
  * The first phase writes the prepared output (the input followed by the
  * signature update with an unfilled placeholder) and hands out *digest: a

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_route.h"
 #include "cli/documents.h"
 #include "cli/worker_pool.h"
 
@@ -80,16 +81,6 @@ const char *success_text(Command command) {
     }
 }
 
-std::string success_line(Command command, const std::string &input, const std::string &output) {
-    const char *done = success_text(command);
-    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]\n");
-}
-
-std::string exists_line(const std::string &input, const std::string &output) {
-    return "0#Output document already exists: input[" + on_one_line(input) + "] output[" + on_one_line(output) +
-           "]\n";
-}
-
 void print_success(Command command, const std::string &input, const std::string &output) {
     std::fputs(success_line(command, input, output).c_str(), stdout);
 }
@@ -152,17 +143,6 @@ int sign_one_in_directory(const Options &o, const std::string &in, const std::st
                 o.config.c_str(), o.timestamp, o.certify);
 }
 
-// The "-1#" line of a document of a directory or list run that was not
-// signed; every such line of this module is made here. It names its
-// document, since with workers the lines come in the order they finish; a
-// message about the input itself names it already.
-std::string document_failure_line(const std::string &why, const std::string &input) {
-    const std::string named = " [File: " + on_one_line(input) + "]";
-    const bool names_it =
-        why.size() >= named.size() && why.compare(why.size() - named.size(), named.size(), named) == 0;
-    return "-1#" + why + (names_it ? "" : named) + "\n";
-}
-
 // The documents one after the other in this process, in their order; the
 // result is the last document's, and failed is set when any document failed.
 int run_documents_here(const Options &o, const std::vector<Document> &documents, bool &failed) {
@@ -213,7 +193,7 @@ bool output_directory_ready(const Options &o) {
     return true;
 }
 
-int run_directory(const Options &o) {
+int run_directory(const Options &o, std::size_t together) {
     const std::unique_ptr<DIR, int (*)(DIR *)> in_dir(opendir(o.input.c_str()), &closedir);
     if (!in_dir) {
         print_failure_line();
@@ -229,14 +209,16 @@ int run_directory(const Options &o) {
     const std::vector<Document> documents = directory_documents(in_dir.get(), o.input, o.output);
     pdfsigning_init_cmd();
     bool failed = false;
-    const int status = o.jobs.empty() ? run_documents_here(o, documents, failed) : run_documents_in_workers(o, documents);
+    const int status = together > 1     ? run_batches(o, documents, together, failed)
+                       : o.jobs.empty() ? run_documents_here(o, documents, failed)
+                                        : run_documents_in_workers(o, documents);
     pdfsigning_shutdown();
     return status;
 }
 
 // The files named on standard input, one a line, signed as a directory run
 // signs its files; -1 when any of them was refused or failed.
-int run_list(const Options &o) {
+int run_list(const Options &o, std::size_t together) {
     if (o.command == Command::Verify || o.command == Command::Report) {
         std::printf("-1#%s takes one PDF file, not a list of files.\n",
                     o.command == Command::Verify ? "Verification" : "The report");
@@ -258,7 +240,9 @@ int run_list(const Options &o) {
     std::fflush(stdout);
 
     pdfsigning_init_cmd();
-    if (o.jobs.empty())
+    if (together > 1)
+        run_batches(o, list.documents, together, failed);
+    else if (o.jobs.empty())
         run_documents_here(o, list.documents, failed);
     else if (run_documents_in_workers(o, list.documents) != 0)
         failed = true;
@@ -267,6 +251,27 @@ int run_list(const Options &o) {
 }
 
 }  // namespace
+
+std::string success_line(Command command, const std::string &input, const std::string &output) {
+    const char *done = success_text(command);
+    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]\n");
+}
+
+std::string exists_line(const std::string &input, const std::string &output) {
+    return "0#Output document already exists: input[" + on_one_line(input) + "] output[" + on_one_line(output) +
+           "]\n";
+}
+
+// The "-1#" line of a document of a directory or list run that was not
+// signed; every such line of a run is made here. It names its
+// document, since with workers the lines come in the order they finish; a
+// message about the input itself names it already.
+std::string document_failure_line(const std::string &why, const std::string &input) {
+    const std::string named = " [File: " + on_one_line(input) + "]";
+    const bool names_it =
+        why.size() >= named.size() && why.compare(why.size() - named.size(), named.size(), named) == 0;
+    return "-1#" + why + (names_it ? "" : named) + "\n";
+}
 
 std::string failure_text() {
     if (errno != 0) {
@@ -322,10 +327,13 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
         }
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
+    // A key that signs many documents at once is given them in batches.
+    const int batch = options.command == Command::Sign ? signing_batch_size(config.get()) : 1;
+    const std::size_t together = batch > 1 ? static_cast<std::size_t>(batch) : 1;
     errno = 0;
-    if (options.input == "-") return run_list(options);
+    if (options.input == "-") return run_list(options, together);
     if (is_pdf_name(options.input)) return run_single_file(options, config.get());
-    return run_directory(options);
+    return run_directory(options, together);
 }
 
 }  // namespace cli

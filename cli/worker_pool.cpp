@@ -23,6 +23,8 @@ namespace {
 
 constexpr const char *kStagingTemplate = "quillseal-partial-worker-XXXXXX";
 constexpr std::uint32_t kLongestLine = 1u << 16;
+// The most documents one worker is given at once.
+constexpr std::uint32_t kLargestGroup = 1u << 12;
 
 // What a worker sends back for each document: its result and its status line.
 struct RecordHead {
@@ -132,11 +134,15 @@ Published publish(const std::string &staged, const std::string &output) {
     return outcome;
 }
 
-// One document in a worker: its result and status line.
-RecordHead work_on(const Document &doc, const std::string &staging, const DocumentWork &work, std::string &line) {
-    const std::string path = staging.empty() ? doc.output : staging + "/" + base_name(doc.output);
-    errno = 0;
-    int result = work.run(doc.input, path);
+// Where a worker writes a document: in its folder, or at the output itself.
+std::string staged_path(const Document &doc, const std::string &staging) {
+    return staging.empty() ? doc.output : staging + "/" + base_name(doc.output);
+}
+
+// A document whose output was written at path (result 0) or not: the output
+// moved to its name, and the document's result and status line.
+RecordHead settle(const Document &doc, const std::string &path, int result, const DocumentWork &work,
+                  std::string &line) {
     if (result == 0 && path != doc.output) {
         errno = 0;
         const Published published = publish(path, doc.output);
@@ -153,16 +159,48 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
     return {result, static_cast<std::uint32_t>(line.size())};
 }
 
-// A worker: documents by their index, until the run closes the channel.
+std::string record_of(const RecordHead &head, const std::string &line) {
+    return std::string(reinterpret_cast<const char *>(&head), sizeof head) + line;
+}
+
+// The documents of one group in a worker: their records, in order.
+std::string work_on(const std::vector<std::uint32_t> &indices, const std::vector<Document> &documents,
+                    const std::string &staging, const DocumentWork &work) {
+    std::vector<Document> group;
+    std::vector<std::string> paths;
+    for (std::uint32_t index : indices) {
+        group.push_back(documents[index]);
+        paths.push_back(staged_path(group.back(), staging));
+    }
+    std::string records, line;
+    if (!work.run_together) {
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            errno = 0;
+            const int result = work.run(group[i].input, paths[i]);
+            records += record_of(settle(group[i], paths[i], result, work, line), line);
+        }
+        return records;
+    }
+    errno = 0;
+    std::vector<int> results = work.run_together(group, paths);
+    results.resize(group.size(), -1);
+    for (std::size_t i = 0; i < group.size(); ++i)
+        records += record_of(settle(group[i], paths[i], results[i], work, line), line);
+    return records;
+}
+
+// A worker: groups of documents by their indexes (a count, then the
+// indexes), until the run closes the channel.
 [[noreturn]] void worker_main(int channel, const std::vector<Document> &documents, const std::string &staging,
                               const DocumentWork &work) {
-    std::uint32_t index = 0;
-    while (receive_all(channel, &index, sizeof index) && index < documents.size()) {
-        std::string line;
-        const RecordHead head = work_on(documents[index], staging, work, line);
-        std::string record(reinterpret_cast<const char *>(&head), sizeof head);
-        record += line;
-        if (!send_all(channel, record.data(), record.size())) break;
+    std::uint32_t count = 0;
+    while (receive_all(channel, &count, sizeof count) && count > 0 && count <= kLargestGroup) {
+        std::vector<std::uint32_t> indices(count);
+        if (!receive_all(channel, indices.data(), count * sizeof(std::uint32_t))) break;
+        if (std::any_of(indices.begin(), indices.end(), [&](std::uint32_t i) { return i >= documents.size(); }))
+            break;
+        const std::string records = work_on(indices, documents, staging, work);
+        if (!send_all(channel, records.data(), records.size())) break;
     }
     // Its folder is empty between documents; gone with the worker even when the run itself was stopped.
     remove_staging(staging);
@@ -173,8 +211,7 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
 struct Worker {
     pid_t pid = -1;
     int channel = -1;
-    std::size_t document = 0;
-    bool busy = false;
+    std::deque<std::size_t> documents;  // given and not answered yet; empty: idle
     std::string staging;
 };
 
@@ -188,9 +225,10 @@ public:
 
 private:
     bool next_document(std::size_t &index);
+    bool next_group(std::vector<std::size_t> &group);
     void refill();
     bool start_worker();
-    void give(Worker &worker, std::size_t index);
+    void give(Worker &worker, const std::vector<std::size_t> &group);
     void take_result(Worker &worker);
     void lost(Worker &worker);
     void end(Worker &worker);
@@ -227,17 +265,32 @@ bool Pool::next_document(std::size_t &index) {
     return false;
 }
 
+// The documents a worker is given next: one, or with run_together up to
+// `together`, fewer when that shares what is left evenly among the workers.
+bool Pool::next_group(std::vector<std::size_t> &group) {
+    group.clear();
+    std::size_t most = 1;
+    if (work_.run_together) {
+        const std::size_t left = documents_.size() - position_ + waiting_.size();
+        most = std::min<std::size_t>({std::max<std::size_t>(work_.together, 1), kLargestGroup,
+                                      std::max<std::size_t>((left + most_ - 1) / most_, 1)});
+    }
+    std::size_t index = 0;
+    while (group.size() < most && next_document(index)) group.push_back(index);
+    return !group.empty();
+}
+
 // Starts workers, up to the number asked for, while documents remain.
 void Pool::refill() {
     workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const Worker &w) { return w.pid < 0; }),
                    workers_.end());
-    std::size_t index = 0;
-    while (workers_.size() < most_ && next_document(index)) {
+    std::vector<std::size_t> group;
+    while (workers_.size() < most_ && next_group(group)) {
         if (!start_worker()) {
-            waiting_.push_front(index);
+            waiting_.insert(waiting_.begin(), group.begin(), group.end());
             return;
         }
-        give(workers_.back(), index);
+        give(workers_.back(), group);
     }
 }
 
@@ -269,12 +322,12 @@ bool Pool::start_worker() {
     return true;
 }
 
-// A worker gone before it got its document ends with that document.
-void Pool::give(Worker &worker, std::size_t index) {
-    worker.document = index;
-    worker.busy = true;
-    const std::uint32_t number = static_cast<std::uint32_t>(index);
-    if (!send_all(worker.channel, &number, sizeof number)) lost(worker);
+// A worker gone before it got its documents ends with them.
+void Pool::give(Worker &worker, const std::vector<std::size_t> &group) {
+    worker.documents.assign(group.begin(), group.end());
+    std::vector<std::uint32_t> message{static_cast<std::uint32_t>(group.size())};
+    for (std::size_t index : group) message.push_back(static_cast<std::uint32_t>(index));
+    if (!send_all(worker.channel, message.data(), message.size() * sizeof(std::uint32_t))) lost(worker);
 }
 
 void Pool::take_result(Worker &worker) {
@@ -291,33 +344,34 @@ void Pool::take_result(Worker &worker) {
     }
     emit(line);
     if (head.result != 0) failed_ = true;
-    worker.busy = false;
-    std::size_t index = 0;
-    if (next_document(index))
-        give(worker, index);
+    worker.documents.pop_front();
+    if (!worker.documents.empty()) return;  // more of its group to come
+    std::vector<std::size_t> group;
+    if (next_group(group))
+        give(worker, group);
     else
         end(worker);
 }
 
-// A worker that ended in the middle of its document: that document failed;
-// the next refill starts another worker for the rest.
+// A worker that ended in the middle of its documents: those failed; the next
+// refill starts another worker for the rest.
 void Pool::lost(Worker &worker) {
-    const Document &doc = documents_[worker.document];
     ::close(worker.channel);
     worker.channel = -1;
     int status = 0;
     while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
     }
     worker.pid = -1;
-    worker.busy = false;
     remove_staging(worker.staging);
     char why[160];
     if (WIFSIGNALED(status))
         std::snprintf(why, sizeof why, "killed by signal %d, %s", WTERMSIG(status), strsignal(WTERMSIG(status)));
     else
         std::snprintf(why, sizeof why, "ended with status %d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    emit(std::string("-1#The worker process ended before finishing this document (") + why + ") [File: " +
-         one_line(doc.input) + "]\n");
+    for (std::size_t index : worker.documents)
+        emit(std::string("-1#The worker process ended before finishing this document (") + why + ") [File: " +
+             one_line(documents_[index].input) + "]\n");
+    worker.documents.clear();
     failed_ = true;
 }
 
@@ -325,7 +379,7 @@ void Pool::lost(Worker &worker) {
 void Pool::end(Worker &worker) {
     if (worker.channel >= 0) ::close(worker.channel);
     worker.channel = -1;
-    worker.busy = false;
+    worker.documents.clear();
     if (worker.pid > 0) {
         int status = 0;
         while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
@@ -341,7 +395,7 @@ bool Pool::poll_busy() {
     std::vector<pollfd> watched;
     std::vector<std::size_t> which;
     for (std::size_t i = 0; i < workers_.size(); ++i) {
-        if (!workers_[i].busy) continue;
+        if (workers_[i].documents.empty()) continue;
         watched.push_back({workers_[i].channel, POLLIN, 0});
         which.push_back(i);
     }

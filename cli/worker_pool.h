@@ -25,13 +25,21 @@ struct DocumentWork {
     std::function<std::string(const Document &, int result)> finished_line;
     // The status line of a document whose output exists already.
     std::function<std::string(const Document &)> skipped_line;
+    // Documents done together, as a key in a remote signing service signs a
+    // whole batch in one exchange: when set, a worker is given up to
+    // `together` documents at once and this writes each at its path,
+    // returning each one's result. finished_line follows for each document,
+    // as after run.
+    std::size_t together = 1;
+    std::function<std::vector<int>(const std::vector<Document> &, const std::vector<std::string> &paths)>
+        run_together;
 };
 
 // Works on the documents, in their order, with up to `workers` processes, and
 // returns 0 when no document failed, else -1.
 //
-// Each document is given to exactly one worker; one whose output exists is
-// skipped when its turn comes. Every status line reaches standard output
+// Each document is given to exactly one worker (with run_together, in groups
+// of up to `together`); one whose output exists is skipped when its turn comes. Every status line reaches standard output
 // whole, with one write, as its document is done, so lines never mix. A
 // worker writes into a folder of its own in the output directory (named
 // "quillseal-partial-worker-" and six letters or digits) and moves each

@@ -16,7 +16,8 @@ import java.util.List;
  * fixtures folder, the quillseal program, the two-phase tool (the remote
  * signing service), a work folder and, for the PAdES levels, the folder of a
  * test PKI whose revocation services and time-stamping authority run at the
- * given base URL. Prints one line per check; exits 1 when one failed.
+ * given base URL, then the base URL of a remote signing service and its access
+ * token. Prints one line per check; exits 1 when one failed.
  */
 public final class QuillsealJNITest {
     private static int failures = 0;
@@ -38,6 +39,7 @@ public final class QuillsealJNITest {
             metadata();
             signerInfo();
             if (args.length > 6) pades(Path.of(args[5]), args[6]);
+            if (args.length > 8) remote(args[7], args[8]);
         }
         System.out.println(failures == 0 ? "all checks passed" : failures + " checks failed");
         System.exit(failures == 0 ? 0 : 1);
@@ -161,6 +163,18 @@ public final class QuillsealJNITest {
         expectEquals(QuillsealJNI.timestamp(null, file("z.pdf"), none), "-1#The argument input is null. [-999]",
                 "timestamp with a null input");
         expect(!Files.exists(work.resolve("z.pdf")), "failed calls leave no output", "");
+    }
+
+    // A key held by a remote signing service, chosen by the JSON configuration
+    // a Java application hands in.
+    static void remote(String url, String token) throws Exception {
+        String json = "{\"conffile\": \"" + writeConfig() + "\", \"certstore\": \"CSC\", \"cscurl\": \"" + url
+                + "\", \"csctoken\": \"" + token + "\", \"csccredential\": \"ec\"}";
+        String out = file("remote.pdf");
+        expectEquals(QuillsealJNI.sign(fixture("one-page.pdf"), out, "", "", "", true, "", "", "", "", json, false,
+                false), "0#Document signed", "sign with a key in a remote signing service");
+        expectValid(out, "sign with a key in a remote signing service");
+        expect(run("pdfsig", out).contains("Common Name: EC Signer"), "the remote credential's certificate signs", "");
     }
 
     static void metadata() throws Exception {

@@ -7,8 +7,10 @@
 # document beside one openssl cms -sign process signing the same bytes, one
 # PAdES baseline signature beside one adbe.pkcs7.detached signature, and the
 # directory route over 200 one-page documents, in one process and with -j 1
-# and -j 0 worker processes, and the README's recipe for several machines
-# (GNU parallel handing out batches of the list) with local workers only.
+# and -j 0 worker processes, the same key in a remote signing service (the
+# test service with 20 ms added to every request) beside its PKCS#12 file over
+# 1000 documents with -j 0, and the README's recipe for several machines (GNU
+# parallel handing out batches of the list) with local workers only.
 # usage: bench/run.sh [work folder]   (the work folder holds ~650 MB while it runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,10 +29,11 @@ if [ $# -ge 1 ]; then
         "$work"/copy.pdf "$work"/small.pdf "$work"/page.pdf "$work"/page.der "$work"/page-signed.pdf \
         "$work"/page-pades.pdf "$work"/bench-pades.conf \
         "$work"/bench-key.pem "$work"/bench-cert.pem "$work"/dir.out "$work"/time.out "$work"/verify.out \
-        "$work"/report.out' EXIT
+        "$work"/report.out "$work"/bench-remote "$work"/bench-remote.conf "$work"/remote.log
+        [ -n "${remote_pid:-}" ] && kill "$remote_pid" 2>/dev/null; true' EXIT
 else
     work=$(mktemp -d /tmp/qs-bench-XXXXXX)
-    trap 'rm -rf "$work"' EXIT
+    trap 'rm -rf "$work"; [ -n "${remote_pid:-}" ] && kill "$remote_pid" 2>/dev/null; true' EXIT
 fi
 cd "$work"
 
@@ -195,6 +198,44 @@ directory_rate; per_second=$rate
 directory_rate -j 1; rate_j1=$rate
 directory_rate -j 0; rate_j0=$rate
 
+# The key in a remote signing service: 1000 one-page documents with -j 0
+# against the test service (tests/support/csc_service.py) holding the bench
+# key, every request answered 20 ms late, beside the same run with the same
+# key in its PKCS#12 file; best of 3 each, in turns. A run with one request
+# per document would wait 40 ms for each.
+rm -rf bench-remote; mkdir bench-remote
+for i in $(seq -w 1 1000); do ln bench-docs/doc001.pdf "bench-remote/doc$i.pdf"; done
+python=python3; [ -x /usr/bin/python3 ] && python=/usr/bin/python3
+exec 5< <("$python" "$root/tests/support/csc_service.py" --credential "bench=$work/bench.p12" \
+    --store-password bench --token bench-token --latency 20 --log "$work/remote.log" \
+    --max-requests 100000 --lifetime 1800)
+remote_pid=$!
+read -r remote_port <&5
+printf 'certstore=CSC\ncscurl=http://127.0.0.1:%s/csc/v2\ncsctoken=%s\ncsccredential=bench\n' "$remote_port" \
+    "$("$qs" -e bench-token | sed -n 's/^Encrypted password: //p')" > bench-remote.conf
+best_local=999999999; best_remote=999999999
+for _ in 1 2 3; do
+    for conf in bench.conf bench-remote.conf; do
+        rm -rf bench-signed; mkdir bench-signed
+        now_us; t0=$us; "$qs" -i bench-remote -o bench-signed -z "$conf" -j 0 > dir.out; now_us
+        ok=$(grep -c '^0#Document signed' dir.out || true)
+        if [ "$ok" -ne 1000 ]; then echo "$conf: only $ok of 1000 documents signed"; invalid=1; fi
+        if [ "$conf" = bench.conf ]; then
+            if [ $((us - t0)) -lt "$best_local" ]; then best_local=$((us - t0)); fi
+        elif [ $((us - t0)) -lt "$best_remote" ]; then best_remote=$((us - t0)); fi
+    done
+done
+pdfsig bench-signed/doc0001.pdf 2>/dev/null | grep -q 'Signature is Valid' || invalid=1
+kill "$remote_pid" 2>/dev/null; remote_pid=
+remote_ratio=$(awk -v l="$best_local" -v r="$best_remote" 'BEGIN { printf "%.2f", l / r }')
+requests=$(grep -c 'signatures/signHash' remote.log || true)
+printf '\n1000 documents, -j 0, key store: %s s, %s documents per second\n' \
+    "$(awk -v us="$best_local" 'BEGIN { printf "%.2f", us / 1e6 }')" "$(awk -v us="$best_local" 'BEGIN { printf "%.0f", 1000 / (us / 1e6) }')"
+printf '1000 documents, -j 0, remote signing service, 20 ms a request: %s s, %s documents per second, %sx (%s signing requests in 3 runs)\n' \
+    "$(awk -v us="$best_remote" 'BEGIN { printf "%.2f", us / 1e6 }')" \
+    "$(awk -v us="$best_remote" 'BEGIN { printf "%.0f", 1000 / (us / 1e6) }')" "$remote_ratio" "$requests"
+rm -rf bench-remote
+
 # The README's recipe for a folder on several machines, with two local workers
 # (--sshlogin 2/:): GNU parallel hands out batches of 500 from the list and
 # each batch is one quillseal run with -j 0. It takes turns with -j 0 over the
@@ -256,6 +297,8 @@ goal "directory route at least 150 documents per second" "$per_second /s" \
     "$(( per_second >= 150 ))"
 goal "directory route with -j 1 at least 400 documents per second" "$rate_j1 /s" "$(( rate_j1 >= 400 ))"
 goal "directory route with -j 0 at least 700 documents per second" "$rate_j0 /s" "$(( rate_j0 >= 700 ))"
+goal "remote signing service, 20 ms a request, at least 0.5x of the key store" "${remote_ratio}x" \
+    "$(awk -v r="$remote_ratio" 'BEGIN { print (r >= 0.5) }')"
 goal "GNU parallel recipe, 2 local workers, at least 0.8x of -j 0" "${fleet_ratio}x" \
     "$(awk -v r="$fleet_ratio" 'BEGIN { print (r >= 0.8) }')"
 goal "one page in one process within 1.5x of openssl cms -sign" "${one_ratio}x" \

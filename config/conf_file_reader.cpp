@@ -128,13 +128,13 @@ std::string treated_value(const Key &key, std::string_view value) {
     }
 }
 
-// Values that name a file, a module, a device key or a service: cut short by
-// the line reader they would name some other one.
+// Values that name a file, a module, a device key or a service, or hold an
+// access token: cut short by the line reader they would name some other one.
 bool names_a_resource(const Key &key) {
     static const char *const kNames[] = {"certfile=", "tsacert=",  "sigimage=", "signerpem=",
                                          "capem=",    "engine=",   "library=",  "tsaurl=",
                                          "p11url=",   "cachedir=", "sigfont=",  "logfile=",
-                                         "cscurl=",   "csccredential="};
+                                         "cscurl=",   "csccredential=", "csctoken="};
     for (const char *name : kNames)
         if (std::strcmp(key.name, name) == 0) return true;
     return false;

@@ -62,7 +62,9 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
  * messages[i] (256 bytes) the reason of a -1 (empty for 0); a document that
  * fails leaves no output and does not stop the others. Returns 0 when every
  * document was signed, else -1 (a configuration that cannot be read gives
- * every document its message and result). */
+ * every document its message and result). Called between pdfsigning_init
+ * (or pdfsigning_init_cmd) and pdfsigning_shutdown, a process logs into a
+ * remote signing service and reads its credential once for all batches. */
 QS_API int signing_batch_size(SigningConfig *config);
 QS_API int sign_many(int count, const char *const *inputs, const char *const *outputs,
                      const char *location, const char *reason, const char *open_password,

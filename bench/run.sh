@@ -297,7 +297,7 @@ goal "directory route at least 150 documents per second" "$per_second /s" \
     "$(( per_second >= 150 ))"
 goal "directory route with -j 1 at least 400 documents per second" "$rate_j1 /s" "$(( rate_j1 >= 400 ))"
 goal "directory route with -j 0 at least 700 documents per second" "$rate_j0 /s" "$(( rate_j0 >= 700 ))"
-goal "remote signing service, 20 ms a request, at least 0.5x of the key store" "${remote_ratio}x" \
+goal "remote key, 20 ms a request, at least 0.5x of the key store" "${remote_ratio}x" \
     "$(awk -v r="$remote_ratio" 'BEGIN { print (r >= 0.5) }')"
 goal "GNU parallel recipe, 2 local workers, at least 0.8x of -j 0" "${fleet_ratio}x" \
     "$(awk -v r="$fleet_ratio" 'BEGIN { print (r >= 0.8) }')"

@@ -266,14 +266,16 @@ bool Pool::next_document(std::size_t &index) {
 }
 
 // The documents a worker is given next: one, or with run_together up to
-// `together`, fewer when that shares what is left evenly among the workers.
+// `together`, fewer when that shares the run's documents evenly among the
+// workers. The size stays for the whole run: a group costs its exchanges
+// whatever its size, so the last ones are not cut smaller.
 bool Pool::next_group(std::vector<std::size_t> &group) {
     group.clear();
     std::size_t most = 1;
     if (work_.run_together) {
-        const std::size_t left = documents_.size() - position_ + waiting_.size();
+        const std::size_t share = (documents_.size() + most_ - 1) / most_;
         most = std::min<std::size_t>({std::max<std::size_t>(work_.together, 1), kLargestGroup,
-                                      std::max<std::size_t>((left + most_ - 1) / most_, 1)});
+                                      std::max<std::size_t>(share, 1)});
     }
     std::size_t index = 0;
     while (group.size() < most && next_document(index)) group.push_back(index);

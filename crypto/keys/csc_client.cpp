@@ -177,13 +177,13 @@ void CscClient::keep_secret(const std::string &secret) {
 }
 
 // Every secret the service could repeat, taken out of its text; a text that
-// holds a secret too short to take out safely is not shown at all.
+// holds a secret too short to take out safely is not shown at all (empty).
 std::string CscClient::without_secrets(std::string text) const {
     std::vector<std::string_view> all(secrets_.begin(), secrets_.end());
     if (!sad_.empty()) all.push_back(sad_);
     for (std::string_view secret : all) {
         if (secret.size() < 4) {
-            if (text.find(secret) != std::string::npos) return "(the service's text is withheld)";
+            if (text.find(secret) != std::string::npos) return std::string();
             continue;
         }
         for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at))
@@ -235,7 +235,10 @@ int CscClient::refused(const char *method, const Reply &reply) const {
     const char *description = reply.body ? string_member(reply.body.get(), "error_description") : nullptr;
     if (error) said += std::string(": ") + error;
     if (description) said += std::string(": ") + description;
-    said = printable(without_secrets(said));
+    if (!said.empty()) {
+        said = without_secrets(said);
+        said = said.empty() ? ": (the service's text is withheld)" : printable(said);
+    }
     const long status = reply.status;
     const char *what = status == 401   ? "did not accept the access token or the login"
                        : status == 403 ? "denied access"

@@ -157,7 +157,7 @@ TEST(RemoteKey, SignsDirectoriesAndListsInBatches) {
         long largest;        // the most signatures one authorisation covers
     } runs[] = {
         {"in this process", {}, {}, false, 3, 3},
-        {"two workers, each given whole batches", {}, {"-j", "2"}, false, 4, 3},
+        {"two workers, each given whole batches", {}, {"-j", "2"}, false, 3, 3},
         {"a list on standard input", {}, {}, true, 3, 3},
         {"a SAD expired before its use, renewed once", {"--expired-sads", "1"}, {}, false, 4, 3},
         // Batches of three, each signed in parts of two and one.

@@ -5,7 +5,7 @@ packages=(build-essential cmake pkg-config libgtest-dev
           libssl-dev libqpdf-dev libcurl4-openssl-dev libjson-c-dev libpng-dev zlib1g-dev libhpdf-dev
           openssl qpdf poppler-utils ghostscript python3 fonts-dejavu-core clang libclang-rt-14-dev
           softhsm2 libengine-pkcs11-openssl opensc-pkcs11 libnss3-tools default-jdk-headless parallel procps
-          dpkg-dev groff-base)
+          dpkg-dev groff-base file man-db)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -24,7 +24,9 @@ Modes:
             --pki: POST /ocsp/<ca> answers with `openssl ocsp` from that CA's
             database (nextUpdate --ocsp-days days ahead; 0 leaves it out),
             GET /crl/<name> sends the file crl/<name>; POST /ocsp/silent never answers;
-            POST /tsa answers as the mode tsa does (its PKI's tsa/tsa.cnf)
+            POST /tsa answers as the mode tsa does (its PKI's tsa/tsa.cnf), POST
+            /tsa/own with the section "own" (tokens that carry the TSA's
+            certificate alone)
 """
 import argparse
 import base64
@@ -131,6 +133,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             ca = self.path[len("/ocsp/"):] if self.path.startswith("/ocsp/") else ""
             if self.path == "/tsa":
                 return self.answer(200, openssl_reply(body))
+            if self.path == "/tsa/own":
+                return self.answer(200, openssl_reply(body, "own"))
             if ca == "silent":
                 time.sleep(args.lifetime)
                 return

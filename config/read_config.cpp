@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char *kPkcs12 = "PKCS12 KEYSTORE FILE";
 constexpr const char *kPkcs11 = "PKCS11 SECURITY DEVICE";
+constexpr const char *kOpensslStore = "OPENSSL STORE";
 
 bool empty(const char *field) { return field[0] == '\0'; }
 bool same(const char *field, const char *text) { return std::strcmp(field, text) == 0; }
@@ -86,6 +87,14 @@ int check_key_store(const SigningConfig *config) {
         if (incomplete && !same(config->usinggui, "true")) {
             qs::report("Error processing configuration file! One or more of the entries p11url, signerpem, "
                        "capem, library and engine may be missing!");
+            return -11;
+        }
+        return 0;
+    }
+    if (same(config->certstore, kOpensslStore)) {
+        // The certificate may come from certuri, signerpem or the key's own store.
+        if (empty(config->keyuri) && !same(config->usinggui, "true")) {
+            qs::report("Error processing configuration file! The entry keyuri is missing!");
             return -11;
         }
         return 0;

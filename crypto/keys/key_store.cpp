@@ -13,6 +13,7 @@
 #include "core/base/input_file.h"
 #include "core/base/openssl_errors.h"
 #include "crypto/keys/key_store_cache.h"
+#include "crypto/keys/provider_store.h"
 
 namespace qs {
 namespace {
@@ -126,9 +127,11 @@ int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
 }
 
 bool is_device_store(const SigningConfig &config) { return std::strcmp(config.certstore, kPkcs11Device) == 0; }
+bool is_openssl_store(const SigningConfig &config) { return std::strcmp(config.certstore, kOpensslStore) == 0; }
 
 int load_signer_keys(SigningConfig *config, KeyMaterial &out, const char *buffer_message) {
     if (is_device_store(*config)) return load_device_keys(config, out);
+    if (is_openssl_store(*config)) return load_store_keys(config, out);
     Pkcs12Source source;
     source.certfiledata = config->certfiledata;
     source.certfile = config->certfile;

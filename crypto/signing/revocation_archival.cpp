@@ -127,7 +127,7 @@ int hand_over(const std::string &bytes, unsigned char **der, long *length) {
 }  // namespace
 
 int load_signer_certificates(SigningConfig *config, KeyMaterial &keys) {
-    if (std::strcmp(config->certstore, kPkcs12Store) == 0)
+    if (std::strcmp(config->certstore, kPkcs12Store) == 0 || is_openssl_store(*config))
         return load_signer_keys(config, keys, "Error in BIO_write() call...");
     if (!is_device_store(*config)) {
         report(format("KeyStore %s not supported...", config->certstore));

@@ -30,6 +30,8 @@ public final class QuillsealJNITest {
         work = Path.of(args[4]);
         if (args[0].equals("errno")) {
             systemErrorReply();
+        } else if (args[0].equals("device")) {
+            deviceKey(args[5], args[6]);
         } else {
             String conf = writeConfig();
             version();
@@ -161,6 +163,23 @@ public final class QuillsealJNITest {
         expectEquals(QuillsealJNI.timestamp(null, file("z.pdf"), none), "-1#The argument input is null. [-999]",
                 "timestamp with a null input");
         expect(!Files.exists(work.resolve("z.pdf")), "failed calls leave no output", "");
+    }
+
+    // A token key through the store route, signing for two configurations in
+    // turn in this one process: the wrong PIN fails right after the right one
+    // logged the token in, and the right one signs again after it.
+    static void deviceKey(String right, String wrong) throws Exception {
+        String in = fixture("one-page.pdf");
+        String[][] steps = {{right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "},
+                {right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "}};
+        for (int i = 0; i < steps.length; i++) {
+            String out = file("device-" + i + ".pdf");
+            String what = "token key, step " + (i + 1) + (steps[i][0].equals(right) ? ", its PIN" : ", a wrong PIN");
+            String reply = QuillsealJNI.sign(in, out, "", "", "", false, "", "", "", "", steps[i][0], false, false);
+            expectStart(reply, steps[i][1], what);
+            if (reply.startsWith("0#")) expectValid(out, what);
+            else expect(!Files.exists(Path.of(out)), what + ": no output", out);
+        }
     }
 
     static void metadata() throws Exception {

@@ -186,7 +186,19 @@ int run_documents_here(const Options &o, const std::vector<Document> &documents,
 }
 
 // The documents spread over -j worker processes; -1 when any document failed.
+// A signing device is tried here once first: when it refuses, the documents
+// are refused here, on that one try, instead of one login per worker (a card
+// locks itself after a few wrong PINs). Otherwise it is closed again before
+// the workers start, and each worker opens its own session when it starts.
 int run_documents_in_workers(const Options &o, const std::vector<Document> &documents) {
+    if (o.command == Command::Sign && pdfsigning_open_device(o.config.c_str()) < 0) {
+        fetch_message();  // each document reports the refusal itself
+        bool failed = false;
+        run_documents_here(o, documents, failed);
+        return failed ? -1 : 0;
+    }
+    pdfsigning_shutdown();
+    pdfsigning_init_cmd();
     unsigned workers = 1;
     worker_count(o.jobs, workers);
     DocumentWork work;
@@ -196,6 +208,17 @@ int run_documents_in_workers(const Options &o, const std::vector<Document> &docu
                            : document_failure_line(failure_text(), doc.input);
     };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
+    if (o.command == Command::Sign) {
+        work.started = [&o] {
+            // Nothing of the run's own library state is used across fork; a
+            // failure here is reported again by the worker's documents.
+            pdfsigning_shutdown();
+            pdfsigning_init_cmd();
+            pdfsigning_open_device(o.config.c_str());
+            char discarded[256];
+            handle_error_message(discarded, 0);
+        };
+    }
     return run_in_workers(documents, o.output, workers, work);
 }
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,9 +154,27 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
     return {result, static_cast<std::uint32_t>(line.size())};
 }
 
-// A worker: documents by their index, until the run closes the channel.
-[[noreturn]] void worker_main(int channel, const std::vector<Document> &documents, const std::string &staging,
-                              const DocumentWork &work) {
+// One worker at a time holds the run's turn (a lock on a file the workers
+// inherit; the system lets it go when its worker dies). Without that file,
+// every worker just goes on.
+void hold_turn(int turn, short how) {
+    if (turn < 0) return;
+    struct flock lock {};
+    lock.l_type = how;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(turn, F_SETLKW, &lock) < 0 && errno == EINTR) {
+    }
+}
+
+// A worker: its start in turn, then documents by their index, until the run
+// closes the channel.
+[[noreturn]] void worker_main(int channel, int turn, const std::vector<Document> &documents,
+                              const std::string &staging, const DocumentWork &work) {
+    if (work.started) {
+        hold_turn(turn, F_WRLCK);
+        work.started();
+        hold_turn(turn, F_UNLCK);
+    }
     std::uint32_t index = 0;
     while (receive_all(channel, &index, sizeof index) && index < documents.size()) {
         std::string line;
@@ -182,7 +201,13 @@ class Pool {
 public:
     Pool(const std::vector<Document> &documents, const std::string &output_directory, unsigned workers,
          const DocumentWork &work)
-        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work) {}
+        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work),
+          turn_(work.started ? ::memfd_create("quillseal-worker-turn", MFD_CLOEXEC) : -1) {}
+    ~Pool() {
+        if (turn_ >= 0) ::close(turn_);
+    }
+    Pool(const Pool &) = delete;
+    Pool &operator=(const Pool &) = delete;
 
     int run();
 
@@ -206,6 +231,7 @@ private:
     std::deque<std::size_t> waiting_;  // taken from the list but given to no worker yet
     int start_error_ = 0;
     bool failed_ = false;
+    const int turn_;  // the file whose lock is the workers' turn to start
 };
 
 // The next document to work on; one whose output exists gets its line here.
@@ -255,7 +281,7 @@ bool Pool::start_worker() {
         ::close(ends[0]);
         for (const Worker &other : workers_)
             if (other.channel >= 0) ::close(other.channel);
-        worker_main(ends[1], documents_, worker.staging, work_);
+        worker_main(ends[1], turn_, documents_, worker.staging, work_);
     }
     ::close(ends[1]);
     if (worker.pid < 0) {

@@ -25,6 +25,10 @@ struct DocumentWork {
     std::function<std::string(const Document &, int result)> finished_line;
     // The status line of a document whose output exists already.
     std::function<std::string(const Document &)> skipped_line;
+    // Run by each worker right after it starts, before its first document, by
+    // one worker at a time: a worker opens its own device session and logs in
+    // here, and the logins of several workers never overlap. May be empty.
+    std::function<void()> started;
 };
 
 // Works on the documents, in their order, with up to `workers` processes, and

@@ -1,23 +1,41 @@
 #!/usr/bin/env bash
 # Prints the address of the Debian archive this machine's own apt sources use
-# (the main archive, not the security one), so that scripts reach the same
-# archive without naming a host themselves.
+# for a release's own suite (bookworm by default), followed by a tab and the
+# keyring its source names (empty when it names none), so that scripts reach
+# the same archive without naming a host themselves. Both the one-line and
+# the deb822 formats are read; fails when no source names the suite.
 set -euo pipefail
-shopt -s nullglob
+codename=${1:-bookworm}
 files=()
-for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -r "$f" ] && files+=("$f")
+[ -f /etc/apt/sources.list ] && files+=(/etc/apt/sources.list)
+for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && files+=("$f")
 done
-[ ${#files[@]} -gt 0 ] || files=(/dev/null)
-address=$(awk '
-    FILENAME ~ /\.sources$/ && $1 == "URIs:" {
-        for (i = 2; i <= NF; i++) if ($i ~ /\/debian\/?$/) { print $i; exit }
-    }
-    FILENAME !~ /\.sources$/ && $1 == "deb" {
-        for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\// && $i ~ /\/debian\/?$/) { print $i; exit }
-    }' "${files[@]}")
-if [ -z "$address" ]; then
-    echo "No Debian archive was found in this machine's apt sources" >&2
+found=""
+if [ ${#files[@]} -gt 0 ]; then
+    found=$(awk -v want="$codename" '
+        function flush() {
+            if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " want " ") && uris != "" && !found) {
+                split(uris, u, " "); print u[1] "\t" signed; found = 1
+            }
+            types = ""; uris = ""; suites = ""; signed = ""
+        }
+        FNR == 1 { flush() }
+        /^[[:space:]]*#/ { next }
+        /^[[:space:]]*$/ { flush(); next }
+        /^deb[[:space:]]/ {
+            line = $0; sub(/\[[^]]*\]/, "", line); split(line, w, /[[:space:]]+/)
+            if (w[3] == want && !found) { print w[2] "\t"; found = 1 }
+            next
+        }
+        /^Types:/ { sub(/^Types:[[:space:]]*/, ""); types = $0; next }
+        /^URIs:/ { sub(/^URIs:[[:space:]]*/, ""); uris = $0; next }
+        /^Suites:/ { sub(/^Suites:[[:space:]]*/, ""); suites = $0; next }
+        /^Signed-By:/ { sub(/^Signed-By:[[:space:]]*/, ""); signed = $0; next }
+        END { flush() }' "${files[@]}")
+fi
+if [ -z "$found" ]; then
+    echo "No Debian source for $codename was found in this machine's apt sources" >&2
     exit 1
 fi
-echo "$address"
+printf '%s\n' "$found"

@@ -17,7 +17,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "fresh-check.sh makes a Debian tree with debootstrap and must run as root" >&2
     exit 1
 fi
-mirror=$(bash scripts/debian-mirror.sh)
+mirror=$(bash scripts/debian-mirror.sh bookworm | cut -f1)
 if ! command -v debootstrap >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
 fi

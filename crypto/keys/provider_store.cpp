@@ -239,6 +239,7 @@ OpenStore *store_for(SigningConfig *config) {
         if (!opened) {
             std::string why = attempt.take();
             if (why.empty()) why = "The key store could not be opened.";
+            handle_debug_message(config, ("the key store could not be opened: " + why).c_str());
             refused->emplace_back(settings, why);
             report(why);
             return nullptr;

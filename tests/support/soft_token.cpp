@@ -70,6 +70,11 @@ std::string SoftToken::add_token(const std::string &label, const std::string &pi
 }
 
 std::string SoftToken::provider() {
+#ifdef __SANITIZE_ADDRESS__
+    // The provider opens the module with RTLD_DEEPBIND, which AddressSanitizer
+    // refuses: a sanitizer build runs the engine route only.
+    return "";
+#endif
     return first_line(
         run_shell("dpkg -L pkcs11-provider 2>/dev/null | grep '/ossl-modules/pkcs11\\.so$' | head -n1").out);
 }

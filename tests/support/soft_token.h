@@ -22,7 +22,8 @@ public:
     const std::string &slot() const { return slot_; }       // the token's slot id, decimal
     const std::string &engine() const { return engine_; }   // the engine object of OpenSSL
     const std::string &module() const { return module_; }   // the SoftHSM2 module
-    // The PKCS#11 provider of OpenSSL (Debian package pkcs11-provider), or "".
+    // The PKCS#11 provider of OpenSSL (Debian package pkcs11-provider), or ""
+    // (also in a sanitizer build, which cannot load it).
     static std::string provider();
     // "SOFTHSM2_CONF=... " to put before a command line.
     std::string env() const;

@@ -24,8 +24,10 @@ if [ ${#files[@]} -gt 0 ]; then
         /^[[:space:]]*#/ { next }
         /^[[:space:]]*$/ { flush(); next }
         /^deb[[:space:]]/ {
-            line = $0; sub(/\[[^]]*\]/, "", line); split(line, w, /[[:space:]]+/)
-            if (w[3] == want && !found) { print w[2] "\t"; found = 1 }
+            line = $0; keyring = ""
+            if (match(line, /signed-by=[^] ]*/)) keyring = substr(line, RSTART + 10, RLENGTH - 10)
+            sub(/\[[^]]*\]/, "", line); split(line, w, /[[:space:]]+/)
+            if (w[3] == want && !found) { print w[2] "\t" keyring; found = 1 }
             next
         }
         /^Types:/ { sub(/^Types:[[:space:]]*/, ""); types = $0; next }

@@ -19,7 +19,7 @@ codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 provider=pkcs11-provider
 if [ "$codename" = bookworm ] && ! installed pkcs11-provider; then
     provider=pkcs11-provider/bookworm-backports
-    if ! grep -rqs -- '-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    if ! grep -rqsE -- '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         IFS=$'\t' read -r archive keyring < <(bash "$(dirname "$0")/debian-mirror.sh" bookworm) || true
         if [ -z "${archive:-}" ]; then
             echo "install-deps: no Debian source for bookworm in /etc/apt; cannot add bookworm-backports" >&2

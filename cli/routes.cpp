@@ -168,11 +168,11 @@ std::string document_failure_line(const std::string &why, const std::string &inp
 int run_documents_here(const Options &o, const std::vector<Document> &documents, bool &failed) {
     int status = 0;
     for (const Document &doc : documents) {
-        if (access(doc.output.c_str(), F_OK) == 0) {
+        if (output_exists(doc.output)) {
             std::fputs(exists_line(doc.input, doc.output).c_str(), stdout);
             continue;
         }
-        errno = 0;  // the existence test above leaves ENOENT behind
+        errno = 0;
         status = sign_one_in_directory(o, doc.input, doc.output);
         if (status == 0) {
             print_success(o.command, doc.input, doc.output);

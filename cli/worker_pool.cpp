@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -243,7 +244,7 @@ bool Pool::next_document(std::size_t &index) {
     }
     while (position_ < documents_.size()) {
         const Document &doc = documents_[position_++];
-        if (::access(doc.output.c_str(), F_OK) == 0) {
+        if (output_exists(doc.output)) {
             emit(work_.skipped_line(doc));
             continue;
         }
@@ -398,6 +399,14 @@ int Pool::run() {
 }
 
 }  // namespace
+
+bool output_exists(const std::string &output) {
+    struct stat info {};
+    const int saved = errno;
+    const bool exists = ::lstat(output.c_str(), &info) == 0;
+    errno = saved;
+    return exists;
+}
 
 int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
                    unsigned workers, const DocumentWork &work) {

@@ -15,6 +15,11 @@ struct Document {
     std::string output;  // a file in the run's output directory
 };
 
+// True when an entry holds the output's name, whatever it is: a file, a
+// symbolic link (dangling or not), a directory. Such an output exists; no run
+// writes over it or through it.
+bool output_exists(const std::string &output);
+
 // What the run does with each document, whatever the command.
 struct DocumentWork {
     // Writes the output of input at path, which is the output itself or a
@@ -34,8 +39,8 @@ struct DocumentWork {
 // Works on the documents, in their order, with up to `workers` processes, and
 // returns 0 when no document failed, else -1.
 //
-// Each document is given to exactly one worker; one whose output exists is
-// skipped when its turn comes. Every status line reaches standard output
+// Each document is given to exactly one worker; one whose output exists
+// (output_exists) is skipped when its turn comes. Every status line reaches standard output
 // whole, with one write, as its document is done, so lines never mix. A
 // worker writes into a folder of its own in the output directory (named
 // "quillseal-partial-worker-" and six letters or digits) and moves each

@@ -325,6 +325,7 @@ std::vector<LtvItem> carried_crls(const SignatureSets &sets) {
 bool collect_ltv_data(std::string_view contents, const DocumentMaterial &document, const LtvContext &context,
                       LtvSignatureData &data) {
     data = LtvSignatureData{};
+    if (refuse_unsafe_cache_directory(context.cachedir) < 0) return false;
     data.vri_key = vri_key_of(contents);
     Pkcs7Ptr p7 = pkcs7_of(contents);
     if (!p7) {

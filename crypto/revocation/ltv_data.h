@@ -27,9 +27,10 @@ struct LtvContext {
 // certificate of the signature that is not self-signed gets its OCSP
 // response and its CRL; a certificate for which neither can be had, a CRL
 // that cannot be fetched, or bytes that are no signature fail the whole
-// signature (false, reported). OCSP problems that leave the CRL standing are
-// written to the debug log only. A certificate's issuer is looked for in the
-// signature, then in the rest of the document and the context's PEM files.
+// signature (false, reported), and so does a cache directory that may not be
+// used (cache_directory_problem). OCSP problems that leave the CRL standing
+// are written to the debug log only. A certificate's issuer is looked for in
+// the signature, then in the rest of the document and the context's PEM files.
 bool collect_ltv_data(std::string_view contents, const DocumentMaterial &document, const LtvContext &context,
                       LtvSignatureData &data);
 

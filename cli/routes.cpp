@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,8 @@ namespace cli {
 namespace {
 
 constexpr const char *kInstallDir = "/usr/local/quillseal";
+// Network requests a run has in flight at once when netconcurrency is not set.
+constexpr unsigned kDefaultNetworkRequests = 32;
 
 using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
 
@@ -185,12 +188,47 @@ int run_documents_here(const Options &o, const std::vector<Document> &documents,
     return status;
 }
 
+// netconcurrency: the most network requests a run has in flight at once.
+bool network_concurrency(const SigningConfig *config, unsigned &requests) {
+    requests = kDefaultNetworkRequests;
+    const std::string text =
+        config ? std::string(config->netconcurrency, strnlen(config->netconcurrency, sizeof config->netconcurrency))
+               : std::string();
+    if (text.empty()) return true;
+    unsigned n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || n < 1 || n > kMostWorkers) {
+        std::printf("-1#The netconcurrency value %s is not a number between 1 and %u.\n", on_one_line(text).c_str(),
+                    kMostWorkers);
+        return false;
+    }
+    requests = n;
+    return true;
+}
+
+// A run asks the network for every document when it timestamps or adds LTV data.
+bool waits_on_network(const Options &o) {
+    return o.timestamp || o.command == Command::Timestamp || o.command == Command::AddLtv;
+}
+
+// The worker processes of a -j run: as many as -j asks for, never more than
+// netconcurrency, and for -j 0 on a run that waits on the network as many more
+// as the waits call for, up to netconcurrency.
+WorkerPlan worker_plan(const Options &o, unsigned network_requests) {
+    WorkerPlan plan;
+    worker_count(o.jobs, plan.workers);
+    plan.most = network_requests;
+    plan.grow_while_waiting = o.jobs == "0" && waits_on_network(o);
+    return plan;
+}
+
 // The documents spread over -j worker processes; -1 when any document failed.
 // A signing device is tried here once first: when it refuses, the documents
 // are refused here, on that one try, instead of one login per worker (a card
 // locks itself after a few wrong PINs). Otherwise it is closed again before
 // the workers start, and each worker opens its own session when it starts.
-int run_documents_in_workers(const Options &o, const std::vector<Document> &documents) {
+int run_documents_in_workers(const Options &o, const std::vector<Document> &documents,
+                             unsigned network_requests) {
     if (o.command == Command::Sign && pdfsigning_open_device(o.config.c_str()) < 0) {
         fetch_message();  // each document reports the refusal itself
         bool failed = false;
@@ -199,8 +237,6 @@ int run_documents_in_workers(const Options &o, const std::vector<Document> &docu
     }
     pdfsigning_shutdown();
     pdfsigning_init_cmd();
-    unsigned workers = 1;
-    worker_count(o.jobs, workers);
     DocumentWork work;
     work.run = [&o](const std::string &in, const std::string &path) { return sign_one_in_directory(o, in, path); };
     work.finished_line = [&o](const Document &doc, int result) {
@@ -219,8 +255,9 @@ int run_documents_in_workers(const Options &o, const std::vector<Document> &docu
             handle_error_message(discarded, 0);
         };
     }
-    return run_in_workers(documents, o.output, workers, work);
+    return run_in_workers(documents, o.output, worker_plan(o, network_requests), work);
 }
+
 
 // The output directory of a directory or list run; false after the line that says what is wrong.
 bool output_directory_ready(const Options &o) {
@@ -236,7 +273,7 @@ bool output_directory_ready(const Options &o) {
     return true;
 }
 
-int run_directory(const Options &o) {
+int run_directory(const Options &o, const SigningConfig *config) {
     const std::unique_ptr<DIR, int (*)(DIR *)> in_dir(opendir(o.input.c_str()), &closedir);
     if (!in_dir) {
         print_failure_line();
@@ -248,18 +285,21 @@ int run_directory(const Options &o) {
         return -1;
     }
     if (!output_directory_ready(o)) return 0;
+    unsigned network_requests = 0;
+    if (!network_concurrency(config, network_requests)) return -1;
 
     const std::vector<Document> documents = directory_documents(in_dir.get(), o.input, o.output);
     pdfsigning_init_cmd();
     bool failed = false;
-    const int status = o.jobs.empty() ? run_documents_here(o, documents, failed) : run_documents_in_workers(o, documents);
+    const int status = o.jobs.empty() ? run_documents_here(o, documents, failed)
+                                      : run_documents_in_workers(o, documents, network_requests);
     pdfsigning_shutdown();
     return status;
 }
 
 // The files named on standard input, one a line, signed as a directory run
 // signs its files; -1 when any of them was refused or failed.
-int run_list(const Options &o) {
+int run_list(const Options &o, const SigningConfig *config) {
     if (o.command == Command::Verify || o.command == Command::Report) {
         std::printf("-1#%s takes one PDF file, not a list of files.\n",
                     o.command == Command::Verify ? "Verification" : "The report");
@@ -267,6 +307,8 @@ int run_list(const Options &o) {
     }
     // A batch without its output directory failed: whoever hands out batches must see it.
     if (!output_directory_ready(o)) return -1;
+    unsigned network_requests = 0;
+    if (!network_concurrency(config, network_requests)) return -1;
 
     const DocumentList list = read_document_list(stdin, o.output);
     for (const Refusal &refusal : list.refusals)
@@ -283,7 +325,7 @@ int run_list(const Options &o) {
     pdfsigning_init_cmd();
     if (o.jobs.empty())
         run_documents_here(o, list.documents, failed);
-    else if (run_documents_in_workers(o, list.documents) != 0)
+    else if (run_documents_in_workers(o, list.documents, network_requests) != 0)
         failed = true;
     pdfsigning_shutdown();
     return failed ? -1 : 0;
@@ -346,9 +388,9 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
     errno = 0;
-    if (options.input == "-") return run_list(options);
+    if (options.input == "-") return run_list(options, config.get());
     if (is_pdf_name(options.input)) return run_single_file(options, config.get());
-    return run_directory(options);
+    return run_directory(options, config.get());
 }
 
 }  // namespace cli

@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +29,19 @@ namespace {
 constexpr const char *kStagingTemplate = "quillseal-partial-worker-XXXXXX";
 constexpr std::uint32_t kLongestLine = 1u << 16;
 
-// What a worker sends back for each document: its result and its status line.
+// What a worker sends back for each document: its result, the processor time
+// it spent on it and its status line.
 struct RecordHead {
     std::int32_t result;
     std::uint32_t length;
+    std::uint64_t cpu_ns;
 };
+
+std::uint64_t process_cpu_ns() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
 
 bool write_all(int fd, const char *data, std::size_t size) {
     while (size > 0) {
@@ -144,7 +155,7 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
         const Published published = publish(path, doc.output);
         if (published == Published::Exists) {
             line = work.skipped_line(doc);
-            return {0, static_cast<std::uint32_t>(line.size())};
+            return {0, static_cast<std::uint32_t>(line.size()), 0};
         }
         if (published == Published::Failed) result = -1;
     }
@@ -152,7 +163,7 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
     // A failure names the file the user asked for, not the worker's folder.
     if (path != doc.output) replace_all(line, path, doc.output);
     if (line.size() > kLongestLine) line.resize(kLongestLine);
-    return {result, static_cast<std::uint32_t>(line.size())};
+    return {result, static_cast<std::uint32_t>(line.size()), 0};
 }
 
 // One worker at a time holds the run's turn (a lock on a file the workers
@@ -179,7 +190,9 @@ void hold_turn(int turn, short how) {
     std::uint32_t index = 0;
     while (receive_all(channel, &index, sizeof index) && index < documents.size()) {
         std::string line;
-        const RecordHead head = work_on(documents[index], staging, work, line);
+        const std::uint64_t cpu_before = process_cpu_ns();
+        RecordHead head = work_on(documents[index], staging, work, line);
+        head.cpu_ns = process_cpu_ns() - cpu_before;
         std::string record(reinterpret_cast<const char *>(&head), sizeof head);
         record += line;
         if (!send_all(channel, record.data(), record.size())) break;
@@ -190,19 +203,22 @@ void hold_turn(int turn, short how) {
     ::_exit(0);
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Worker {
     pid_t pid = -1;
     int channel = -1;
     std::size_t document = 0;
     bool busy = false;
+    Clock::time_point given;
     std::string staging;
 };
 
 class Pool {
 public:
-    Pool(const std::vector<Document> &documents, const std::string &output_directory, unsigned workers,
+    Pool(const std::vector<Document> &documents, const std::string &output_directory, const WorkerPlan &plan,
          const DocumentWork &work)
-        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work),
+        : documents_(documents), output_directory_(output_directory), plan_(plan), target_(plan.workers), work_(work),
           turn_(work.started ? ::memfd_create("quillseal-worker-turn", MFD_CLOEXEC) : -1) {}
     ~Pool() {
         if (turn_ >= 0) ::close(turn_);
@@ -222,10 +238,13 @@ private:
     void end(Worker &worker);
     bool poll_busy();
     void refuse_rest();
+    void measure(const Worker &worker, const RecordHead &head);
 
     const std::vector<Document> &documents_;
     const std::string output_directory_;
-    const unsigned most_;
+    const WorkerPlan plan_;
+    unsigned target_;  // workers wanted now
+    std::uint64_t waited_ns_ = 0, worked_ns_ = 0;
     const DocumentWork &work_;
     std::vector<Worker> workers_;
     std::size_t position_ = 0;
@@ -259,7 +278,7 @@ void Pool::refill() {
     workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const Worker &w) { return w.pid < 0; }),
                    workers_.end());
     std::size_t index = 0;
-    while (workers_.size() < most_ && next_document(index)) {
+    while (workers_.size() < target_ && next_document(index)) {
         if (!start_worker()) {
             waiting_.push_front(index);
             return;
@@ -300,6 +319,7 @@ bool Pool::start_worker() {
 void Pool::give(Worker &worker, std::size_t index) {
     worker.document = index;
     worker.busy = true;
+    worker.given = Clock::now();
     const std::uint32_t number = static_cast<std::uint32_t>(index);
     if (!send_all(worker.channel, &number, sizeof number)) lost(worker);
 }
@@ -318,12 +338,27 @@ void Pool::take_result(Worker &worker) {
     }
     emit(line);
     if (head.result != 0) failed_ = true;
+    measure(worker, head);
     worker.busy = false;
     std::size_t index = 0;
     if (next_document(index))
         give(worker, index);
     else
         end(worker);
+}
+
+// Documents that took their workers far longer than the processor time spent
+// on them were waiting (on the network, as a rule): enough workers are kept
+// for the processors to stay busy meanwhile, as many as the waits call for.
+void Pool::measure(const Worker &worker, const RecordHead &head) {
+    if (!plan_.grow_while_waiting || head.cpu_ns == 0) return;
+    waited_ns_ += static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - worker.given).count());
+    worked_ns_ += head.cpu_ns;
+    const double wanted = static_cast<double>(plan_.workers) * static_cast<double>(waited_ns_) /
+                          static_cast<double>(worked_ns_);
+    const unsigned most = plan_.most;
+    target_ = std::max(target_, wanted >= most ? most : static_cast<unsigned>(wanted + 0.999));
 }
 
 // A worker that ended in the middle of its document: that document failed;
@@ -409,10 +444,12 @@ bool output_exists(const std::string &output) {
 }
 
 int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
-                   unsigned workers, const DocumentWork &work) {
-    if (workers == 0) workers = 1;
+                   const WorkerPlan &plan, const DocumentWork &work) {
+    WorkerPlan settled = plan;
+    settled.most = std::max(settled.most, 1u);
+    settled.workers = std::min(std::max(settled.workers, 1u), settled.most);
     std::fflush(stdout);
-    return Pool(documents, output_directory, workers, work).run();
+    return Pool(documents, output_directory, settled, work).run();
 }
 
 }  // namespace cli

@@ -36,8 +36,21 @@ struct DocumentWork {
     std::function<void()> started;
 };
 
-// Works on the documents, in their order, with up to `workers` processes, and
-// returns 0 when no document failed, else -1.
+// How many worker processes a run has. A worker makes one network request at
+// a time, so a run with at most `most` workers never has more than `most`
+// requests in flight.
+struct WorkerPlan {
+    unsigned workers = 1;  // started at first
+    unsigned most = 1;     // never more at once
+    // More workers, up to `most`, while documents wait on the network: the run
+    // measures how long each document took against the processor time its
+    // worker spent on it, and keeps enough workers for the processors to stay
+    // busy while the others wait.
+    bool grow_while_waiting = false;
+};
+
+// Works on the documents, in their order, with the worker processes of plan,
+// and returns 0 when no document failed, else -1.
 //
 // Each document is given to exactly one worker; one whose output exists
 // (output_exists) is skipped when its turn comes. Every status line reaches standard output
@@ -49,6 +62,6 @@ struct DocumentWork {
 // its document, which gets a "-1#" line; its folder goes with it and a new
 // worker takes over the remaining documents.
 int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
-                   unsigned workers, const DocumentWork &work);
+                   const WorkerPlan &plan, const DocumentWork &work);
 
 }  // namespace cli

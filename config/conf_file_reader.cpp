@@ -81,6 +81,7 @@ const Key kKeys[] = {
     {"certuri=", QS_FIELD(certuri), Treatment::plain},
     {"provider=", QS_FIELD(provider), Treatment::plain},
     {"providermodule=", QS_FIELD(providermodule), Treatment::plain},
+    {"netconcurrency=", QS_FIELD(netconcurrency), Treatment::plain},
 };
 #undef QS_FIELD
 

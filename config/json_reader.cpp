@@ -34,6 +34,7 @@ const Member kMembers[] = {
     QS_MEMBER(tsapasswd),  QS_MEMBER(hashalgo),   QS_MEMBER(appname),   QS_MEMBER(sigcontact),
     QS_MEMBER(usinggui),   QS_MEMBER(subfilter),  QS_MEMBER(httptimeout), QS_MEMBER(trustca),
     QS_MEMBER(keyuri),     QS_MEMBER(certuri),    QS_MEMBER(provider),  QS_MEMBER(providermodule),
+    QS_MEMBER(netconcurrency),
 };
 #undef QS_MEMBER
 

@@ -12,6 +12,7 @@
 #include "crypto/keys/key_store.h"
 #include "crypto/keys/key_store_cache.h"
 #include "crypto/keys/provider_store.h"
+#include "crypto/revocation/http_exchange.h"
 
 namespace {
 
@@ -24,20 +25,28 @@ void register_openssl() {
                         nullptr);
 }
 
+// Until shutdown a key store is parsed once, however many documents it signs,
+// and connections to the network's services are kept open between exchanges.
+void open_caches() {
+    qs::guarded([] {
+        qs::store_cache_open();
+        qs::connections_open();
+    });
+}
+
 }  // namespace
 
 extern "C" {
 
-// Until shutdown a key store is parsed once, however many documents it signs.
 QS_API void pdfsigning_init(void) {
     register_openssl();
-    qs::guarded([] { qs::store_cache_open(); });
+    open_caches();
     pkcs11engine_init();
 }
 
 QS_API void pdfsigning_init_cmd(void) {
     register_openssl();
-    qs::guarded([] { qs::store_cache_open(); });
+    open_caches();
 }
 
 QS_API int pdfsigning_open_device(const char *configuration) {
@@ -57,6 +66,7 @@ QS_API void pdfsigning_shutdown(void) {
     qs::guarded([] {
         qs::store_cache_close();
         qs::release_provider_store();
+        qs::connections_close();
     });
     pkcs11engine_shutdown();
 }

@@ -56,6 +56,7 @@ typedef struct SigningConfig {
     char certuri[512];        /* URI of the signer's certificate; empty: the key's store, or signerpem */
     char provider[256];       /* provider loaded before the URIs are opened (a name or a module path) */
     char providermodule[256]; /* the PKCS#11 module that provider drives */
+    char netconcurrency[256]; /* most network requests of a directory run in flight at once (32) */
 } SigningConfig;
 
 /* Record lifecycle. init_config returns a new record (every text empty,

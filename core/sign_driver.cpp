@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <quillseal/quillseal.h>
 
@@ -47,6 +48,8 @@ int read_signer(SigningConfig *config, qs::KeyMaterial &keys, SignerText &signer
 int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int visible, int timestamp,
                 int certify, SigningConfig *config) {
     if (qs::rewind_files(input, output) < 0) return -1;
+    qs::InputState opened;
+    if (!qs::note_input(input, opened)) return -1;
     qs::settle_page_and_appname(config);
     if (qs::check_signature_layout(*config) < 0) return -1;
 
@@ -62,10 +65,14 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
     if (qs::placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
 
     qs::Placeholder where;
-    if (qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible,
-                                certify, N, where) < 0)
+    qs::RunningDigest ranges;
+    std::vector<unsigned char> digest;
+    if (!ranges.start(config->hashalgo) ||
+        qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible, certify, N,
+                                opened, &ranges, where) < 0 ||
+        ranges.finish(digest) < 0)
         return -1;
-    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
+    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs, &digest);
 }
 
 }  // namespace

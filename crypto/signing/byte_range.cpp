@@ -88,15 +88,18 @@ int write_signature_text(std::FILE *file, long a, long b, std::string_view hex) 
 }
 
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, SignatureInputs *inputs) {
+                     int timestamp, SignatureInputs *inputs, const std::vector<unsigned char> *digest) {
     if (b != a + N + 2 || check_placeholder(output, a, b, c) < 0) {
         report("The signature placeholder is not where the byte range says...");
         return -1;
     }
-    std::vector<unsigned char> digest;
-    if (digest_ranges(config->hashalgo, output, a, b, c, digest) < 0) return -1;
+    std::vector<unsigned char> read_back;
+    if (!digest) {
+        if (digest_ranges(config->hashalgo, output, a, b, c, read_back) < 0) return -1;
+        digest = &read_back;
+    }
     char *raw = nullptr;
-    const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, inputs, &raw);
+    const int rc = sign_digest(config, digest->data(), static_cast<int>(digest->size()), timestamp, inputs, &raw);
     MallocPtr<char> signature(raw);
     if (rc < 0) return rc;
     return write_signature_text(output, a, b, signature.get());

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include <quillseal/config.h>
 
@@ -18,12 +19,13 @@ constexpr int kTimestampDigits = 10000;
 // are refused (reported) rather than overflowing an estimate.
 bool parse_extrarange(const char *text, long &extra);
 
-// Hashes the signed ranges of output, signs the digest and writes the hex
-// text into the placeholder. inputs: what the placeholder was sized for,
-// settled for this document, or null to load the key material from the
-// configured store.
+// Signs the digest of output's signed ranges and writes the hex text into the
+// placeholder. inputs: what the placeholder was sized for, settled for this
+// document, or null to load the key material from the configured store.
+// digest: the ranges' digest taken as they were written, or null to hash them
+// from the file.
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, SignatureInputs *inputs);
+                     int timestamp, SignatureInputs *inputs, const std::vector<unsigned char> *digest = nullptr);
 
 // The fit test and the write: the text fits when it is at most b - a - 2
 // digits long; it is then written from a + 1 and the file flushed. A text

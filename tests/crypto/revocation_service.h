@@ -15,8 +15,9 @@ namespace cryptotest {
 
 class RevocationService {
 public:
-    // with_rsa_chain: the PKI also holds the RSA chain of make_ltv_pki.sh (rsa.p12 and its files).
-    explicit RevocationService(bool with_rsa_chain = false);
+    // with_rsa_chain: the PKI also holds the RSA chain of make_ltv_pki.sh (rsa.p12 and its files);
+    // service: more options of the service (--latency ...).
+    explicit RevocationService(bool with_rsa_chain = false, const std::vector<std::string> &service = {});
 
     // The file of the PKI folder: "signer.p12", "inter/ca.pem", "crl/inter.crl", ...
     std::string file(const std::string &name) const { return pki_.file(name); }

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, packaging, the demo and the tests need.
+# Installs the Debian packages that building, packaging, the demo, the tests and the benchmarks need.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev
           libssl-dev libqpdf-dev libcurl4-openssl-dev libjson-c-dev libpng-dev zlib1g-dev libhpdf-dev
           openssl qpdf poppler-utils ghostscript python3 fonts-dejavu-core clang libclang-rt-14-dev
           softhsm2 libengine-pkcs11-openssl opensc-pkcs11 opensc libnss3-tools default-jdk-headless parallel procps
-          dpkg-dev groff-base file man-db pkcs11-provider)
+          dpkg-dev groff-base file man-db curl pkcs11-provider)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
 for p in "${packages[@]}"; do

@@ -74,10 +74,9 @@ int run_here(const Options &o, const std::vector<Document> &documents, std::size
 
 }  // namespace
 
-int run_batches(const Options &o, const std::vector<Document> &documents, std::size_t together, bool &failed) {
+int run_batches(const Options &o, const std::vector<Document> &documents, std::size_t together,
+                const WorkerPlan &plan, bool &failed) {
     if (o.jobs.empty()) return run_here(o, documents, together, failed);
-    unsigned workers = 1;
-    worker_count(o.jobs, workers);
     // Each worker is a process of its own: the reasons it keeps are its documents'.
     Reasons why;
     DocumentWork work;
@@ -89,7 +88,7 @@ int run_batches(const Options &o, const std::vector<Document> &documents, std::s
         return result == 0 ? success_line(o.command, doc.input, doc.output) : failed_line(doc, why);
     };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
-    const int status = run_in_workers(documents, o.output, workers, work);
+    const int status = run_in_workers(documents, o.output, plan, work);
     if (status != 0) failed = true;
     return status;
 }

@@ -16,6 +16,7 @@ namespace cli {
 // every other run prints them. In this process the result is the last
 // document's; with -j it is 0 when every document was signed, else -1. failed
 // is set when any document failed.
-int run_batches(const Options &o, const std::vector<Document> &documents, std::size_t together, bool &failed);
+int run_batches(const Options &o, const std::vector<Document> &documents, std::size_t together,
+                const WorkerPlan &plan, bool &failed);
 
 }  // namespace cli

@@ -3,12 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +31,19 @@ constexpr std::uint32_t kLongestLine = 1u << 16;
 // The most documents one worker is given at once.
 constexpr std::uint32_t kLargestGroup = 1u << 12;
 
-// What a worker sends back for each document: its result and its status line.
+// What a worker sends back for each document: its result, the processor time
+// it spent on it and its status line.
 struct RecordHead {
     std::int32_t result;
     std::uint32_t length;
+    std::uint64_t cpu_ns;
 };
+
+std::uint64_t process_cpu_ns() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
 
 bool write_all(int fd, const char *data, std::size_t size) {
     while (size > 0) {
@@ -148,7 +161,7 @@ RecordHead settle(const Document &doc, const std::string &path, int result, cons
         const Published published = publish(path, doc.output);
         if (published == Published::Exists) {
             line = work.skipped_line(doc);
-            return {0, static_cast<std::uint32_t>(line.size())};
+            return {0, static_cast<std::uint32_t>(line.size()), 0};
         }
         if (published == Published::Failed) result = -1;
     }
@@ -156,14 +169,15 @@ RecordHead settle(const Document &doc, const std::string &path, int result, cons
     // A failure names the file the user asked for, not the worker's folder.
     if (path != doc.output) replace_all(line, path, doc.output);
     if (line.size() > kLongestLine) line.resize(kLongestLine);
-    return {result, static_cast<std::uint32_t>(line.size())};
+    return {result, static_cast<std::uint32_t>(line.size()), 0};
 }
 
 std::string record_of(const RecordHead &head, const std::string &line) {
     return std::string(reinterpret_cast<const char *>(&head), sizeof head) + line;
 }
 
-// The documents of one group in a worker: their records, in order.
+// The documents of one group in a worker: their records, in order, each with
+// its share of the processor time the group took.
 std::string work_on(const std::vector<std::uint32_t> &indices, const std::vector<Document> &documents,
                     const std::string &staging, const DocumentWork &work) {
     std::vector<Document> group;
@@ -172,27 +186,49 @@ std::string work_on(const std::vector<std::uint32_t> &indices, const std::vector
         group.push_back(documents[index]);
         paths.push_back(staged_path(group.back(), staging));
     }
-    std::string records, line;
-    if (!work.run_together) {
+    std::vector<int> results;
+    const std::uint64_t cpu_before = process_cpu_ns();
+    if (work.run_together) {
+        errno = 0;
+        results = work.run_together(group, paths);
+        results.resize(group.size(), -1);
+    } else {
         for (std::size_t i = 0; i < group.size(); ++i) {
             errno = 0;
-            const int result = work.run(group[i].input, paths[i]);
-            records += record_of(settle(group[i], paths[i], result, work, line), line);
+            results.push_back(work.run(group[i].input, paths[i]));
         }
-        return records;
     }
-    errno = 0;
-    std::vector<int> results = work.run_together(group, paths);
-    results.resize(group.size(), -1);
-    for (std::size_t i = 0; i < group.size(); ++i)
-        records += record_of(settle(group[i], paths[i], results[i], work, line), line);
+    const std::uint64_t cpu_each = (process_cpu_ns() - cpu_before) / group.size();
+    std::string records, line;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        RecordHead head = settle(group[i], paths[i], results[i], work, line);
+        head.cpu_ns = cpu_each;
+        records += record_of(head, line);
+    }
     return records;
 }
 
-// A worker: groups of documents by their indexes (a count, then the
-// indexes), until the run closes the channel.
-[[noreturn]] void worker_main(int channel, const std::vector<Document> &documents, const std::string &staging,
-                              const DocumentWork &work) {
+// One worker at a time holds the run's turn (a lock on a file the workers
+// inherit; the system lets it go when its worker dies). Without that file,
+// every worker just goes on.
+void hold_turn(int turn, short how) {
+    if (turn < 0) return;
+    struct flock lock {};
+    lock.l_type = how;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(turn, F_SETLKW, &lock) < 0 && errno == EINTR) {
+    }
+}
+
+// A worker: its start in turn, then groups of documents by their indexes (a
+// count, then the indexes), until the run closes the channel.
+[[noreturn]] void worker_main(int channel, int turn, const std::vector<Document> &documents,
+                              const std::string &staging, const DocumentWork &work) {
+    if (work.started) {
+        hold_turn(turn, F_WRLCK);
+        work.started();
+        hold_turn(turn, F_UNLCK);
+    }
     std::uint32_t count = 0;
     while (receive_all(channel, &count, sizeof count) && count > 0 && count <= kLargestGroup) {
         std::vector<std::uint32_t> indices(count);
@@ -208,18 +244,27 @@ std::string work_on(const std::vector<std::uint32_t> &indices, const std::vector
     ::_exit(0);
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Worker {
     pid_t pid = -1;
     int channel = -1;
     std::deque<std::size_t> documents;  // given and not answered yet; empty: idle
+    Clock::time_point given;            // when its last answer came, or its group was given
     std::string staging;
 };
 
 class Pool {
 public:
-    Pool(const std::vector<Document> &documents, const std::string &output_directory, unsigned workers,
+    Pool(const std::vector<Document> &documents, const std::string &output_directory, const WorkerPlan &plan,
          const DocumentWork &work)
-        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work) {}
+        : documents_(documents), output_directory_(output_directory), plan_(plan), target_(plan.workers), work_(work),
+          turn_(work.started ? ::memfd_create("quillseal-worker-turn", MFD_CLOEXEC) : -1) {}
+    ~Pool() {
+        if (turn_ >= 0) ::close(turn_);
+    }
+    Pool(const Pool &) = delete;
+    Pool &operator=(const Pool &) = delete;
 
     int run();
 
@@ -234,16 +279,20 @@ private:
     void end(Worker &worker);
     bool poll_busy();
     void refuse_rest();
+    void measure(Worker &worker, const RecordHead &head);
 
     const std::vector<Document> &documents_;
     const std::string output_directory_;
-    const unsigned most_;
+    const WorkerPlan plan_;
+    unsigned target_;  // workers wanted now
+    std::uint64_t waited_ns_ = 0, worked_ns_ = 0;
     const DocumentWork &work_;
     std::vector<Worker> workers_;
     std::size_t position_ = 0;
     std::deque<std::size_t> waiting_;  // taken from the list but given to no worker yet
     int start_error_ = 0;
     bool failed_ = false;
+    const int turn_;  // the file whose lock is the workers' turn to start
 };
 
 // The next document to work on; one whose output exists gets its line here.
@@ -255,7 +304,7 @@ bool Pool::next_document(std::size_t &index) {
     }
     while (position_ < documents_.size()) {
         const Document &doc = documents_[position_++];
-        if (::access(doc.output.c_str(), F_OK) == 0) {
+        if (output_exists(doc.output)) {
             emit(work_.skipped_line(doc));
             continue;
         }
@@ -273,7 +322,7 @@ bool Pool::next_group(std::vector<std::size_t> &group) {
     group.clear();
     std::size_t most = 1;
     if (work_.run_together) {
-        const std::size_t share = (documents_.size() + most_ - 1) / most_;
+        const std::size_t share = (documents_.size() + plan_.workers - 1) / plan_.workers;
         most = std::min<std::size_t>({std::max<std::size_t>(work_.together, 1), kLargestGroup,
                                       std::max<std::size_t>(share, 1)});
     }
@@ -287,7 +336,7 @@ void Pool::refill() {
     workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const Worker &w) { return w.pid < 0; }),
                    workers_.end());
     std::vector<std::size_t> group;
-    while (workers_.size() < most_ && next_group(group)) {
+    while (workers_.size() < target_ && next_group(group)) {
         if (!start_worker()) {
             waiting_.insert(waiting_.begin(), group.begin(), group.end());
             return;
@@ -310,7 +359,7 @@ bool Pool::start_worker() {
         ::close(ends[0]);
         for (const Worker &other : workers_)
             if (other.channel >= 0) ::close(other.channel);
-        worker_main(ends[1], documents_, worker.staging, work_);
+        worker_main(ends[1], turn_, documents_, worker.staging, work_);
     }
     ::close(ends[1]);
     if (worker.pid < 0) {
@@ -327,6 +376,7 @@ bool Pool::start_worker() {
 // A worker gone before it got its documents ends with them.
 void Pool::give(Worker &worker, const std::vector<std::size_t> &group) {
     worker.documents.assign(group.begin(), group.end());
+    worker.given = Clock::now();
     std::vector<std::uint32_t> message{static_cast<std::uint32_t>(group.size())};
     for (std::size_t index : group) message.push_back(static_cast<std::uint32_t>(index));
     if (!send_all(worker.channel, message.data(), message.size() * sizeof(std::uint32_t))) lost(worker);
@@ -346,6 +396,7 @@ void Pool::take_result(Worker &worker) {
     }
     emit(line);
     if (head.result != 0) failed_ = true;
+    measure(worker, head);
     worker.documents.pop_front();
     if (!worker.documents.empty()) return;  // more of its group to come
     std::vector<std::size_t> group;
@@ -353,6 +404,23 @@ void Pool::take_result(Worker &worker) {
         give(worker, group);
     else
         end(worker);
+}
+
+// Documents that took their workers far longer than the processor time spent
+// on them were waiting (on the network, as a rule): enough workers are kept
+// for the processors to stay busy meanwhile, as many as the waits call for.
+// The answers of a group come together: the first takes the group's wait.
+void Pool::measure(Worker &worker, const RecordHead &head) {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point given = worker.given;
+    worker.given = now;
+    if (!plan_.grow_while_waiting || head.cpu_ns == 0) return;
+    waited_ns_ += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - given).count());
+    worked_ns_ += head.cpu_ns;
+    const double wanted = static_cast<double>(plan_.workers) * static_cast<double>(waited_ns_) /
+                          static_cast<double>(worked_ns_);
+    const unsigned most = plan_.most;
+    target_ = std::max(target_, wanted >= most ? most : static_cast<unsigned>(wanted + 0.999));
 }
 
 // A worker that ended in the middle of its documents: those failed; the next
@@ -429,11 +497,21 @@ int Pool::run() {
 
 }  // namespace
 
+bool output_exists(const std::string &output) {
+    struct stat info {};
+    const int saved = errno;
+    const bool exists = ::lstat(output.c_str(), &info) == 0;
+    errno = saved;
+    return exists;
+}
+
 int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
-                   unsigned workers, const DocumentWork &work) {
-    if (workers == 0) workers = 1;
+                   const WorkerPlan &plan, const DocumentWork &work) {
+    WorkerPlan settled = plan;
+    settled.most = std::max(settled.most, 1u);
+    settled.workers = std::min(std::max(settled.workers, 1u), settled.most);
     std::fflush(stdout);
-    return Pool(documents, output_directory, workers, work).run();
+    return Pool(documents, output_directory, settled, work).run();
 }
 
 }  // namespace cli

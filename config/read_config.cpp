@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char *kPkcs12 = "PKCS12 KEYSTORE FILE";
 constexpr const char *kPkcs11 = "PKCS11 SECURITY DEVICE";
+constexpr const char *kOpensslStore = "OPENSSL STORE";
 constexpr const char *kRemote = "CSC";
 // Documents prepared for one authorisation of a remote key wait with their
 // files open; this many keep well inside a process's share of open files.
@@ -115,6 +116,14 @@ int check_key_store(const SigningConfig *config) {
         if (incomplete && !same(config->usinggui, "true")) {
             qs::report("Error processing configuration file! One or more of the entries p11url, signerpem, "
                        "capem, library and engine may be missing!");
+            return -11;
+        }
+        return 0;
+    }
+    if (same(config->certstore, kOpensslStore)) {
+        // The certificate may come from certuri, signerpem or the key's own store.
+        if (empty(config->keyuri) && !same(config->usinggui, "true")) {
+            qs::report("Error processing configuration file! The entry keyuri is missing!");
             return -11;
         }
         return 0;

@@ -77,14 +77,17 @@ int prepare(Document &doc, SigningConfig *config, const Arguments &a) {
     if (!doc.out->get()) return -1;
     handle_debug_message(config, qs::format("Preparing %s into %s", doc.input, doc.output).c_str());
     const bool encrypted = a.open_password && a.open_password[0] != '\0';
-    // An encrypted document's signature is an approval one, as sign_encrypt makes it.
+    // An encrypted document's signature is an approval one, as sign_encrypt
+    // makes it; its ranges are hashed once it is encrypted, the others' as
+    // they are written.
+    std::vector<unsigned char> digest;
     const int rc = encrypted ? qs::prepare_encrypted_signature(in, doc.output, doc.out->get(), a.texts, a.visible,
                                                                a.open_password, a.timestamp, config, doc.inputs,
                                                                doc.where)
                              : qs::prepare_signature(in.get(), doc.out->get(), a.texts, a.visible, a.timestamp,
-                                                     a.certify, config, doc.inputs, doc.where);
+                                                     a.certify, config, doc.inputs, doc.where, digest);
     if (rc < 0) return rc;
-    return qs::begin_fill(config, doc.out->get(), doc.where, doc.inputs, doc.pending);
+    return qs::begin_fill(config, doc.out->get(), doc.where, doc.inputs, doc.pending, &digest);
 }
 
 int finish(Document &doc, SigningConfig *config, const Arguments &a) {

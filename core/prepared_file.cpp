@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include <quillseal/quillseal.h>
 
@@ -10,6 +11,7 @@
 #include "core/base/handles.h"
 #include "core/base/text.h"
 #include "core/base/version.h"
+#include "crypto/signing/hashed_copy.h"
 #include "pdf/signature_update.h"
 
 namespace qs {
@@ -30,10 +32,9 @@ int read_image(SigningConfig *config, SignatureImage &image) {
     return rc < 0 ? -1 : 0;
 }
 
-// Copies the whole input to the output and appends the update after it.
-// A failure here is reported as well, so that the front end never shows the
-// text of an earlier operation; the system error, when set, follows the report.
-int copy_and_append(std::FILE *input, std::FILE *output, const char *update, long length) {
+// The whole input copied to the output as it is, by the kernel where it can.
+int copy_input(std::FILE *input, std::FILE *output, const InputState &opened) {
+    if (!input_unchanged(input, opened)) return -1;
     const long size = getFileSize(input);
     if (size < 0 || copy_file_section(input, output, 0, size) < 0) {
         const int saved = errno;
@@ -41,14 +42,39 @@ int copy_and_append(std::FILE *input, std::FILE *output, const char *update, lon
         errno = saved;
         return -1;
     }
-    if (std::fwrite(update, 1, static_cast<size_t>(length), output) != static_cast<size_t>(length) ||
-        std::fflush(output) != 0) {
+    return input_unchanged(input, opened) ? 0 : -1;
+}
+
+// The update's share of the signed ranges: its bytes before "<" and after ">".
+int hash_update(RunningDigest &digest, std::string_view update, long long input_size, const Placeholder &where) {
+    const long long before = where.a - input_size, after = where.b - input_size;
+    const long long length = static_cast<long long>(update.size());
+    if (before < 0 || after < before || after > length || length - after != where.c) {
+        report("The signature placeholder is not where the byte range says...");
+        return -1;
+    }
+    if (!digest.add(update.data(), static_cast<std::size_t>(before)) ||
+        !digest.add(update.data() + after, static_cast<std::size_t>(length - after))) {
+        report("Error computing the document digest...");
+        return -1;
+    }
+    return 0;
+}
+
+// Copies the whole input to the output and appends the update after it,
+// hashing the signed ranges on the way when digest is given. A failure here is
+// reported as well, so that the front end never shows the text of an earlier
+// operation; the system error, when set, follows the report.
+int copy_and_append(std::FILE *input, std::FILE *output, std::string_view update, const InputState &opened,
+                    RunningDigest *digest, const Placeholder &where) {
+    if ((digest ? copy_and_hash(input, output, opened, *digest) : copy_input(input, output, opened)) < 0) return -1;
+    if (std::fwrite(update.data(), 1, update.size(), output) != update.size() || std::fflush(output) != 0) {
         const int saved = errno;
         report("Error writing the signature update to the output file.");
         errno = saved;
         return -1;
     }
-    return 0;
+    return digest ? hash_update(*digest, update, opened.size, where) : 0;
 }
 
 }  // namespace
@@ -68,7 +94,9 @@ void settle_page_and_appname(SigningConfig *config) {
 
 int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *output,
                         const DocumentTexts &texts, const SignerNames &signer, int visible,
-                        int certify, int N, Placeholder &where) {
+                        int certify, int N, const InputState &opened, RunningDigest *digest, Placeholder &where) {
+    // The update is built from the bytes as they are now.
+    if (!input_unchanged(input, opened)) return -1;
     const int page = std::atoi(config->sigpage);
     const int image = (visible && config->sigimage[0] != '\0') ? 1 : 0;
     char reason[kTextField];
@@ -86,10 +114,13 @@ int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *outp
     if (!update || length == -1) return -1;
     where.N = N;
     where.b = where.a + N + 2;
-    return copy_and_append(input, output, update.get(), length);
+    return copy_and_append(input, output, std::string_view(update.get(), static_cast<std::size_t>(length)), opened,
+                           digest, where);
 }
 
-int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where) {
+int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N,
+                         const InputState &opened, RunningDigest *digest, Placeholder &where) {
+    if (!input_unchanged(input, opened)) return -1;
     SignatureRequest request;
     request.config = config;
     request.digits = N;
@@ -100,7 +131,7 @@ int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *out
     where.c = update.c;
     where.N = N;
     where.b = where.a + N + 2;
-    return copy_and_append(input, output, update.text.data(), static_cast<long>(update.text.size()));
+    return copy_and_append(input, output, update.text, opened, digest, where);
 }
 
 }  // namespace qs

@@ -6,6 +6,8 @@
 
 #include <quillseal/config.h>
 
+#include "core/base/input_file.h"
+#include "crypto/digest.h"
 #include "crypto/signing/byte_range.h"
 
 namespace qs {
@@ -29,13 +31,19 @@ void settle_page_and_appname(SigningConfig *config);
 
 // Builds the signature update of input for a placeholder of N digits (reading
 // the signature image when the signature is visible and one is configured),
-// copies input to output and appends the update. where receives the placeholder.
+// copies input to output and appends the update. where receives the
+// placeholder. The input must still be as opened noted it: one that changed
+// meanwhile, or changes while it is copied, is refused. digest, when given,
+// receives the signed ranges as they are written (the input as it is copied,
+// then the update's bytes around the placeholder from memory), so that the
+// output is never read back to hash it.
 int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *output,
                         const DocumentTexts &texts, const SignerNames &signer, int visible,
-                        int certify, int N, Placeholder &where);
+                        int certify, int N, const InputState &opened, RunningDigest *digest, Placeholder &where);
 
 // The same for a document timestamp: an invisible /DocTimeStamp field whose
 // placeholder holds N digits.
-int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where);
+int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N,
+                         const InputState &opened, RunningDigest *digest, Placeholder &where);
 
 }  // namespace qs

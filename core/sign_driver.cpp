@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <quillseal/quillseal.h>
 
@@ -49,10 +50,12 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
                 int certify, SigningConfig *config) {
     qs::SignatureInputs inputs;  // released when this document is done
     qs::Placeholder where;
-    if (int rc = qs::prepare_signature(input, output, texts, visible, timestamp, certify, config, inputs, where);
+    std::vector<unsigned char> digest;
+    if (int rc = qs::prepare_signature(input, output, texts, visible, timestamp, certify, config, inputs, where,
+                                       digest);
         rc < 0)
         return rc;
-    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs);
+    return qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs, &digest);
 }
 
 }  // namespace
@@ -60,8 +63,11 @@ int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int v
 namespace qs {
 
 int prepare_signature(std::FILE *input, std::FILE *output, const DocumentTexts &texts, int visible, int timestamp,
-                      int certify, SigningConfig *config, SignatureInputs &inputs, Placeholder &where) {
+                      int certify, SigningConfig *config, SignatureInputs &inputs, Placeholder &where,
+                      std::vector<unsigned char> &digest) {
     if (rewind_files(input, output) < 0) return -1;
+    InputState opened;
+    if (!note_input(input, opened)) return -1;
     settle_page_and_appname(config);
     if (check_signature_layout(*config) < 0) return -1;
 
@@ -75,8 +81,13 @@ int prepare_signature(std::FILE *input, std::FILE *output, const DocumentTexts &
     int N = 0;
     if (placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
 
-    return write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible, certify, N,
-                               where);
+    RunningDigest ranges;
+    if (!ranges.start(config->hashalgo) ||
+        write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible, certify, N, opened,
+                            &ranges, where) < 0 ||
+        ranges.finish(digest) < 0)
+        return -1;
+    return 0;
 }
 
 }  // namespace qs

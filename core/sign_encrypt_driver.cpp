@@ -68,7 +68,8 @@ int settle_inputs(SigningConfig *config, int timestamp, qs::SignatureInputs &inp
 int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *output,
                      const qs::DocumentTexts &texts, int visible, const char *open_password,
                      int timestamp, SigningConfig *config, qs::SignatureInputs &inputs, qs::Placeholder &where) {
-    if (qs::refuse_signed_document(input.get()) < 0) return -1;
+    qs::InputState opened;
+    if (!qs::note_input(input.get(), opened) || qs::refuse_signed_document(input.get()) < 0) return -1;
     Signer signer;
     if (int rc = read_signer(config, signer); rc < 0) return rc;
     int N = 0;
@@ -80,7 +81,7 @@ int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *out
     qs::settle_page_and_appname(config);
     // An encrypted document is never certified: its signature is an approval one.
     if (qs::write_prepared_file(config, input.get(), scratch.get(), texts, {signer.name.get(), signer.serial.get()},
-                                visible, 0, N, where) < 0)
+                                visible, 0, N, opened, nullptr, where) < 0)
         return -1;
     input.reset();
 

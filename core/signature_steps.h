@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include <quillseal/config.h>
 
@@ -16,9 +17,11 @@ namespace qs {
 // sign_io's steps before the signature: the key material (and the signer's
 // status where the layout archives it) settled into inputs, and input copied
 // to output with the signature update appended; where receives its
-// placeholder, sized for what inputs hold.
+// placeholder, sized for what inputs hold, and digest the signed ranges'
+// digest, taken as they were written.
 int prepare_signature(std::FILE *input, std::FILE *output, const DocumentTexts &texts, int visible, int timestamp,
-                      int certify, SigningConfig *config, SignatureInputs &inputs, Placeholder &where);
+                      int certify, SigningConfig *config, SignatureInputs &inputs, Placeholder &where,
+                      std::vector<unsigned char> &digest);
 
 // sign_encrypt's steps before the signature: the same, the document then
 // encrypted with open_password into output (through a scratch file beside

@@ -21,6 +21,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <openssl/provider.h>
+#include <openssl/conf.h>
+#include <openssl/store.h>
+#include <openssl/ui.h>
 // The ENGINE interface is deprecated in OpenSSL 3 but still the way to reach
 // PKCS#11 devices through an engine object; only its two release calls are
 // named here, and crypto/pkcs11_engine.cpp is the one user of the rest.
@@ -61,6 +64,7 @@ inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
 inline void free_attribute_stack_shallow(STACK_OF(X509_ATTRIBUTE) *s) { sk_X509_ATTRIBUTE_free(s); }
 inline void free_crl_stack(STACK_OF(X509_CRL) *s) { sk_X509_CRL_pop_free(s, X509_CRL_free); }
 inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
+inline void close_store(OSSL_STORE_CTX *s) { OSSL_STORE_close(s); }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 // An engine's functional reference (from ENGINE_init) and its structural one.
@@ -106,7 +110,14 @@ using X509AlgorPtr = CHandle<X509_ALGOR, X509_ALGOR_free>;
 using X509CrlPtr = CHandle<X509_CRL, X509_CRL_free>;
 using AuthorityInfoAccessPtr = CHandle<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>;
 using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
+using IssuingDistPointPtr = CHandle<ISSUING_DIST_POINT, ISSUING_DIST_POINT_free>;
+using ExtendedKeyUsagePtr = CHandle<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
+using LibCtxPtr = CHandle<OSSL_LIB_CTX, OSSL_LIB_CTX_free>;
+using ConfPtr = CHandle<CONF, NCONF_free>;
+using StoreCtxPtr = CHandle<OSSL_STORE_CTX, close_store>;
+using StoreInfoPtr = CHandle<OSSL_STORE_INFO, OSSL_STORE_INFO_free>;
+using UiMethodPtr = CHandle<UI_METHOD, UI_destroy_method>;
 using X509AttributeStackViewPtr = CHandle<STACK_OF(X509_ATTRIBUTE), free_attribute_stack_shallow>;
 using EssSigningCertV2Ptr = CHandle<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free>;
 using X509CrlStackPtr = CHandle<STACK_OF(X509_CRL), free_crl_stack>;

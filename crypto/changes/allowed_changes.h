@@ -6,6 +6,7 @@
 // the user learns what is different.
 #pragma once
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -39,11 +40,14 @@ struct UpdateContext {
     std::set<QPDFObjGen> signature_widgets;   // the widget annotations of those fields
     bool information_changed = false;         // the document information has new text
     unsigned kinds = 0;                       // UpdateKind of the changes let pass
+    std::FILE *file = nullptr;                // the document, to verify the signatures an update adds
 };
 
 // Fills the context's signature fields and widgets from the form of the
 // revision after the update: the added fields whose value is a signature
-// that covers the update, which must be known with the added objects.
+// that covers the update and verifies over its own ranges, which must be
+// known with the added objects. A field whose signature does not verify is
+// unsigned content.
 void find_added_signature_fields(UpdateContext &context);
 
 // What the update changed in the trailer (the catalog it points to, the

@@ -44,6 +44,7 @@ struct KeyMaterial {
 
 constexpr const char *kPkcs12Store = "PKCS12 KEYSTORE FILE";
 constexpr const char *kPkcs11Device = "PKCS11 SECURITY DEVICE";
+constexpr const char *kOpensslStore = "OPENSSL STORE";
 constexpr const char *kRemoteService = "CSC";
 
 // Where the PKCS#12 bytes come from and the text reported when they cannot be
@@ -70,6 +71,8 @@ int read_store_bytes(const Pkcs12Source &source, std::string &bytes);
 int load_device_keys(SigningConfig *config, KeyMaterial &out);
 
 bool is_device_store(const SigningConfig &config);
+// certstore "OPENSSL STORE": key and certificate by URI (provider_store.h).
+bool is_openssl_store(const SigningConfig &config);
 bool is_remote_store(const SigningConfig &config);
 
 // How many documents to give the configured key at once, read from the
@@ -80,7 +83,8 @@ std::size_t configured_batch(const SigningConfig &config);
 
 // The signer's key material from the store the configuration names: the
 // PKCS#12 store (buffer_message words bytes that cannot be buffered), the
-// PKCS#11 device or the remote signing service. Reports and returns -1 on failure.
+// PKCS#11 device through the engine, a store opened by URI, or the remote
+// signing service. Reports and returns -1 on failure.
 int load_signer_keys(SigningConfig *config, KeyMaterial &out,
                      const char *buffer_message = "Error in BIO_write()....");
 

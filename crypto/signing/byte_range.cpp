@@ -89,12 +89,17 @@ int write_signature_text(std::FILE *file, long a, long b, std::string_view hex) 
 
 namespace {
 
-// The digest of the signed ranges around a placeholder found where they say.
-int hash_around_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                            std::vector<unsigned char> &digest) {
+// The digest of the signed ranges around a placeholder found where they say:
+// the one taken as they were written, or hashed from the file.
+int settle_digest(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                  const std::vector<unsigned char> *written, std::vector<unsigned char> &digest) {
     if (b != a + N + 2 || check_placeholder(output, a, b, c) < 0) {
         report("The signature placeholder is not where the byte range says...");
         return -1;
+    }
+    if (written && !written->empty()) {
+        digest = *written;
+        return 0;
     }
     return digest_ranges(config->hashalgo, output, a, b, c, digest);
 }
@@ -102,9 +107,9 @@ int hash_around_placeholder(SigningConfig *config, std::FILE *output, long a, lo
 }  // namespace
 
 int begin_fill(SigningConfig *config, std::FILE *output, const Placeholder &where, SignatureInputs &inputs,
-               PendingSignature &pending) {
+               PendingSignature &pending, const std::vector<unsigned char> *written) {
     std::vector<unsigned char> digest;
-    if (hash_around_placeholder(config, output, where.a, where.b, where.c, where.N, digest) < 0) return -1;
+    if (settle_digest(config, output, where.a, where.b, where.c, where.N, written, digest) < 0) return -1;
     return begin_signature(config, digest.data(), static_cast<int>(digest.size()), inputs, pending);
 }
 
@@ -118,9 +123,9 @@ int end_fill(SigningConfig *config, std::FILE *output, const Placeholder &where,
 }
 
 int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, SignatureInputs *inputs) {
+                     int timestamp, SignatureInputs *inputs, const std::vector<unsigned char> *written) {
     std::vector<unsigned char> digest;
-    if (hash_around_placeholder(config, output, a, b, c, N, digest) < 0) return -1;
+    if (settle_digest(config, output, a, b, c, N, written, digest) < 0) return -1;
     char *raw = nullptr;
     const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, inputs, &raw);
     MallocPtr<char> signature(raw);

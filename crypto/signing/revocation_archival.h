@@ -18,7 +18,8 @@ namespace qs {
 // receives the DER BasicOCSPResponse of a good status; it stays empty when
 // no status can be had (a self-signed certificate, no responder, a responder
 // that is down or answers nonsense), which goes to the debug log only.
-// -1, reported, when the responder says the certificate is revoked or not good.
+// -1, reported, when the responder says the certificate is revoked or not
+// good, or when the cache directory may not be used (cache_directory_problem).
 int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain, std::string &basic_der);
 
 // The certificates the signer's status is asked with: from the PKCS#12 store

@@ -23,6 +23,13 @@ QS_API int quillseal_version(char *out);
 QS_API void pdfsigning_init(void);
 QS_API void pdfsigning_init_cmd(void);
 QS_API void pdfsigning_shutdown(void);
+/* Opens the signing device that configuration names (the PKCS#11 engine or an
+ * OpenSSL store) and logs in, so that the signings that follow in this process
+ * use that session; nothing to do for a PKCS#12 store. A process forked from
+ * one that opened a device calls pdfsigning_shutdown and pdfsigning_init_cmd
+ * first: a device session never crosses fork. Returns 0, or -1 (reported) when
+ * the configuration cannot be read or the device refuses. */
+QS_API int pdfsigning_open_device(const char *configuration);
 
 /* ---- One-shot signing ----
  * configuration: a key=value file path, "" for the default file, or JSON text. */

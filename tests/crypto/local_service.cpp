@@ -113,6 +113,9 @@ std::vector<LoggedRequest> LocalService::requests() const {
         if (json_object_object_get_ex(entry, "method", &field)) r.method = json_object_get_string(field);
         if (json_object_object_get_ex(entry, "path", &field)) r.path = json_object_get_string(field);
         if (json_object_object_get_ex(entry, "body_length", &field)) r.body_length = json_object_get_int64(field);
+        if (json_object_object_get_ex(entry, "connection", &field)) r.connection = json_object_get_int64(field);
+        if (json_object_object_get_ex(entry, "in_flight", &field)) r.in_flight = json_object_get_int(field);
+        if (json_object_object_get_ex(entry, "tls_resumed", &field)) r.tls_resumed = json_object_get_boolean(field);
         if (json_object_object_get_ex(entry, "headers", &field))
             for (size_t i = 0; i < json_object_array_length(field); ++i) {
                 json_object *pair = json_object_array_get_idx(field, i);

@@ -32,6 +32,9 @@ struct LoggedRequest {
     std::string method, path;
     std::vector<std::pair<std::string, std::string>> headers;  // in the order received
     long body_length = 0;
+    long connection = 0;       // the client's port: one per connection
+    int in_flight = 0;         // requests in flight when it came, this one included
+    bool tls_resumed = false;  // a TLS connection that resumed an earlier session
     std::string header(const std::string &name) const;
 };
 

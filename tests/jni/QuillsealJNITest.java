@@ -31,6 +31,8 @@ public final class QuillsealJNITest {
         work = Path.of(args[4]);
         if (args[0].equals("errno")) {
             systemErrorReply();
+        } else if (args[0].equals("device")) {
+            deviceKey(args[5], args[6]);
         } else {
             String conf = writeConfig();
             version();
@@ -175,6 +177,23 @@ public final class QuillsealJNITest {
                 false), "0#Document signed", "sign with a key in a remote signing service");
         expectValid(out, "sign with a key in a remote signing service");
         expect(run("pdfsig", out).contains("Common Name: EC Signer"), "the remote credential's certificate signs", "");
+    }
+
+    // A token key through the store route, signing for two configurations in
+    // turn in this one process: the wrong PIN fails right after the right one
+    // logged the token in, and the right one signs again after it.
+    static void deviceKey(String right, String wrong) throws Exception {
+        String in = fixture("one-page.pdf");
+        String[][] steps = {{right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "},
+                {right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "}};
+        for (int i = 0; i < steps.length; i++) {
+            String out = file("device-" + i + ".pdf");
+            String what = "token key, step " + (i + 1) + (steps[i][0].equals(right) ? ", its PIN" : ", a wrong PIN");
+            String reply = QuillsealJNI.sign(in, out, "", "", "", false, "", "", "", "", steps[i][0], false, false);
+            expectStart(reply, steps[i][1], what);
+            if (reply.startsWith("0#")) expectValid(out, what);
+            else expect(!Files.exists(Path.of(out)), what + ": no output", out);
+        }
     }
 
     static void metadata() throws Exception {

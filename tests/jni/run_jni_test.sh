@@ -36,5 +36,28 @@ if [ -n "$runtimes" ]; then
 fi
 "$java" "${options[@]}" QuillsealJNITest all "$fixtures" "$cli" "$tool" "$work" "$work/pki" "$base" \
     "http://127.0.0.1:$signing_port/csc/v2" jni-token-51
+# A key on a SoftHSM2 token through the PKCS#11 provider, when both are
+# installed; not in a sanitizer build: the provider opens the module with
+# RTLD_DEEPBIND, which AddressSanitizer refuses.
+module=$(dpkg -L libsofthsm2 2>/dev/null | grep '/libsofthsm2\.so$' | head -n1 || true)
+if [ -n "$module" ] && [ -z "$runtimes" ] && dpkg -L pkcs11-provider 2>/dev/null | grep -q '/ossl-modules/pkcs11\.so$' \
+    && command -v pkcs11-tool >/dev/null; then
+    mkdir "$work/tokens"
+    printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" \
+        > "$work/softhsm2.conf"
+    export SOFTHSM2_CONF=$work/softhsm2.conf
+    softhsm2-util --init-token --free --label jni --so-pin 12345678 --pin 735911 >/dev/null
+    softhsm2-util --import "$fixtures/signer.key" --token jni --label signer --id 01 --pin 735911 >/dev/null
+    openssl x509 -in "$fixtures/signer.pem" -outform der -out "$work/signer.der"
+    pkcs11-tool --module "$module" --token-label jni --login --pin 735911 --write-object "$work/signer.der" \
+        --type cert --label signer --id 01 >/dev/null 2>&1
+    for pin in 735911 999999; do
+        printf '%s\n' 'certstore=OPENSSL STORE' 'provider=pkcs11' "providermodule=$module" \
+            'keyuri=pkcs11:token=jni;object=signer;type=private' "pin=$("$cli" -e "$pin" | sed 's/^.*: //')" \
+            "capem=$fixtures/ca.pem" > "$work/device-$pin.conf"
+    done
+    "$java" "${options[@]}" QuillsealJNITest device "$fixtures" "$cli" "$tool" "$work" \
+        "$work/device-735911.conf" "$work/device-999999.conf"
+fi
 # 4 KiB: the copied input fits, the appended signature update does not.
 ( ulimit -f 4 && "$java" "${options[@]}" QuillsealJNITest errno "$fixtures" "$cli" "$tool" "$work" )

@@ -48,11 +48,16 @@ bool pdf_date(std::time_t t, std::string &out) {
     const long year = 1900L + local.tm_year;
     if (year < 0 || year > 9999) return false;
     const int offset = utc_offset_minutes(local, utc);
-    const char *sign = offset == 0 ? "Z" : (offset > 0 ? "+" : "-");
-    const int magnitude = offset < 0 ? -offset : offset;
     out = format("D:%04ld%02d%02d%02d%02d%02d", year, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                  local.tm_min, local.tm_sec);
-    out += sign + two_digits_or_more(magnitude / 60) + "'" + two_digits_or_more(magnitude % 60) + "'";
+    // UTC is "Z" alone: strict readers of signing times refuse anything after it.
+    if (offset == 0) {
+        out += "Z";
+        return true;
+    }
+    const int magnitude = offset < 0 ? -offset : offset;
+    out += offset > 0 ? "+" : "-";
+    out += two_digits_or_more(magnitude / 60) + "'" + two_digits_or_more(magnitude % 60) + "'";
     return true;
 }
 
@@ -60,7 +65,9 @@ std::string display_date(std::string_view d) {
     std::string out;
     out.append(piece(d, 2, 4)).append(".").append(piece(d, 6, 2)).append(".").append(piece(d, 8, 2));
     out.append(" ").append(piece(d, 10, 2)).append(":").append(piece(d, 12, 2)).append(":");
-    out.append(piece(d, 14, 2)).append(" ").append(piece(d, 16));
+    // The appearance shows UTC as it always has, whichever form the date has.
+    const std::string_view offset = piece(d, 16);
+    out.append(piece(d, 14, 2)).append(" ").append(offset == "Z" ? std::string_view("Z00'00'") : offset);
     return out;
 }
 

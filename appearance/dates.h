@@ -9,7 +9,7 @@
 namespace qs {
 
 // "D:YYYYMMDDHHmmSS" in local time followed by the offset from UTC, for
-// example D:20170305140709+01'00' (Z00'00' at a zero offset). Returns false
+// example D:20170305140709+01'00' (D:20170305130709Z at a zero offset). Returns false
 // when the time has no local calendar date with a four-digit year.
 bool pdf_date(std::time_t t, std::string &out);
 

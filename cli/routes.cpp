@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_route.h"
 #include "cli/documents.h"
 #include "cli/worker_pool.h"
 
@@ -19,6 +21,8 @@ namespace cli {
 namespace {
 
 constexpr const char *kInstallDir = "/usr/local/quillseal";
+// Network requests a run has in flight at once when netconcurrency is not set.
+constexpr unsigned kDefaultNetworkRequests = 32;
 
 using ConfigPtr = std::unique_ptr<SigningConfig, decltype(&free_config)>;
 
@@ -94,17 +98,6 @@ std::string new_field_text(Command command) {
     const std::string note = fetch_message();
     if (note.rfind(kNewFieldNote, 0) != 0) return std::string();
     return " new field[" + note.substr(std::strlen(kNewFieldNote)) + "]";
-}
-
-std::string success_line(Command command, const std::string &input, const std::string &output) {
-    const char *done = success_text(command);
-    const std::string made = new_field_text(command);
-    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]" + made + "\n");
-}
-
-std::string exists_line(const std::string &input, const std::string &output) {
-    return "0#Output document already exists: input[" + on_one_line(input) + "] output[" + on_one_line(output) +
-           "]\n";
 }
 
 void print_success(Command command, const std::string &input, const std::string &output) {
@@ -208,27 +201,16 @@ int sign_one_in_directory(const Options &o, const std::string &in, const std::st
                 configuration_text(o).c_str(), o.timestamp, o.certify);
 }
 
-// The "-1#" line of a document of a directory or list run that was not
-// signed; every such line of this module is made here. It names its
-// document, since with workers the lines come in the order they finish; a
-// message about the input itself names it already.
-std::string document_failure_line(const std::string &why, const std::string &input) {
-    const std::string named = " [File: " + on_one_line(input) + "]";
-    const bool names_it =
-        why.size() >= named.size() && why.compare(why.size() - named.size(), named.size(), named) == 0;
-    return "-1#" + why + (names_it ? "" : named) + "\n";
-}
-
 // The documents one after the other in this process, in their order; the
 // result is the last document's, and failed is set when any document failed.
 int run_documents_here(const Options &o, const std::vector<Document> &documents, bool &failed) {
     int status = 0;
     for (const Document &doc : documents) {
-        if (access(doc.output.c_str(), F_OK) == 0) {
+        if (output_exists(doc.output)) {
             std::fputs(exists_line(doc.input, doc.output).c_str(), stdout);
             continue;
         }
-        errno = 0;  // the existence test above leaves ENOENT behind
+        errno = 0;
         status = sign_one_in_directory(o, doc.input, doc.output);
         if (status == 0) {
             print_success(o.command, doc.input, doc.output);
@@ -241,10 +223,55 @@ int run_documents_here(const Options &o, const std::vector<Document> &documents,
     return status;
 }
 
+// netconcurrency: the most network requests a run has in flight at once.
+bool network_concurrency(const SigningConfig *config, unsigned &requests) {
+    requests = kDefaultNetworkRequests;
+    const std::string text =
+        config ? std::string(config->netconcurrency, strnlen(config->netconcurrency, sizeof config->netconcurrency))
+               : std::string();
+    if (text.empty()) return true;
+    unsigned n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || n < 1 || n > kMostWorkers) {
+        std::printf("-1#The netconcurrency value %s is not a number between 1 and %u.\n", on_one_line(text).c_str(),
+                    kMostWorkers);
+        return false;
+    }
+    requests = n;
+    return true;
+}
+
+// A run asks the network for every document when it timestamps or adds LTV data.
+bool waits_on_network(const Options &o) {
+    return o.timestamp || o.command == Command::Timestamp || o.command == Command::AddLtv;
+}
+
+// The worker processes of a -j run: as many as -j asks for, never more than
+// netconcurrency, and for -j 0 on a run that waits on the network as many more
+// as the waits call for, up to netconcurrency.
+WorkerPlan worker_plan(const Options &o, unsigned network_requests) {
+    WorkerPlan plan;
+    worker_count(o.jobs, plan.workers);
+    plan.most = network_requests;
+    plan.grow_while_waiting = o.jobs == "0" && waits_on_network(o);
+    return plan;
+}
+
 // The documents spread over -j worker processes; -1 when any document failed.
-int run_documents_in_workers(const Options &o, const std::vector<Document> &documents) {
-    unsigned workers = 1;
-    worker_count(o.jobs, workers);
+// A signing device is tried here once first: when it refuses, the documents
+// are refused here, on that one try, instead of one login per worker (a card
+// locks itself after a few wrong PINs). Otherwise it is closed again before
+// the workers start, and each worker opens its own session when it starts.
+int run_documents_in_workers(const Options &o, const std::vector<Document> &documents,
+                             unsigned network_requests) {
+    if (o.command == Command::Sign && pdfsigning_open_device(o.config.c_str()) < 0) {
+        fetch_message();  // each document reports the refusal itself
+        bool failed = false;
+        run_documents_here(o, documents, failed);
+        return failed ? -1 : 0;
+    }
+    pdfsigning_shutdown();
+    pdfsigning_init_cmd();
     DocumentWork work;
     work.run = [&o](const std::string &in, const std::string &path) { return sign_one_in_directory(o, in, path); };
     work.finished_line = [&o](const Document &doc, int result) {
@@ -252,8 +279,20 @@ int run_documents_in_workers(const Options &o, const std::vector<Document> &docu
                            : document_failure_line(failure_text(), doc.input);
     };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
-    return run_in_workers(documents, o.output, workers, work);
+    if (o.command == Command::Sign) {
+        work.started = [&o] {
+            // Nothing of the run's own library state is used across fork; a
+            // failure here is reported again by the worker's documents.
+            pdfsigning_shutdown();
+            pdfsigning_init_cmd();
+            pdfsigning_open_device(o.config.c_str());
+            char discarded[256];
+            handle_error_message(discarded, 0);
+        };
+    }
+    return run_in_workers(documents, o.output, worker_plan(o, network_requests), work);
 }
+
 
 // The output directory of a directory or list run; false after the line that says what is wrong.
 bool output_directory_ready(const Options &o) {
@@ -269,7 +308,7 @@ bool output_directory_ready(const Options &o) {
     return true;
 }
 
-int run_directory(const Options &o) {
+int run_directory(const Options &o, const SigningConfig *config, std::size_t together) {
     const std::unique_ptr<DIR, int (*)(DIR *)> in_dir(opendir(o.input.c_str()), &closedir);
     if (!in_dir) {
         print_failure_line();
@@ -281,18 +320,22 @@ int run_directory(const Options &o) {
         return -1;
     }
     if (!output_directory_ready(o)) return 0;
+    unsigned network_requests = 0;
+    if (!network_concurrency(config, network_requests)) return -1;
 
     const std::vector<Document> documents = directory_documents(in_dir.get(), o.input, o.output);
     pdfsigning_init_cmd();
     bool failed = false;
-    const int status = o.jobs.empty() ? run_documents_here(o, documents, failed) : run_documents_in_workers(o, documents);
+    const int status = together > 1     ? run_batches(o, documents, together, worker_plan(o, network_requests), failed)
+                       : o.jobs.empty() ? run_documents_here(o, documents, failed)
+                                        : run_documents_in_workers(o, documents, network_requests);
     pdfsigning_shutdown();
     return status;
 }
 
 // The files named on standard input, one a line, signed as a directory run
 // signs its files; -1 when any of them was refused or failed.
-int run_list(const Options &o) {
+int run_list(const Options &o, const SigningConfig *config, std::size_t together) {
     if (o.command == Command::Verify || o.command == Command::Report) {
         std::printf("-1#%s takes one PDF file, not a list of files.\n",
                     o.command == Command::Verify ? "Verification" : "The report");
@@ -300,6 +343,8 @@ int run_list(const Options &o) {
     }
     // A batch without its output directory failed: whoever hands out batches must see it.
     if (!output_directory_ready(o)) return -1;
+    unsigned network_requests = 0;
+    if (!network_concurrency(config, network_requests)) return -1;
 
     const DocumentList list = read_document_list(stdin, o.output);
     for (const Refusal &refusal : list.refusals)
@@ -314,15 +359,39 @@ int run_list(const Options &o) {
     std::fflush(stdout);
 
     pdfsigning_init_cmd();
-    if (o.jobs.empty())
+    if (together > 1)
+        run_batches(o, list.documents, together, worker_plan(o, network_requests), failed);
+    else if (o.jobs.empty())
         run_documents_here(o, list.documents, failed);
-    else if (run_documents_in_workers(o, list.documents) != 0)
+    else if (run_documents_in_workers(o, list.documents, network_requests) != 0)
         failed = true;
     pdfsigning_shutdown();
     return failed ? -1 : 0;
 }
 
 }  // namespace
+
+std::string success_line(Command command, const std::string &input, const std::string &output) {
+    const char *done = success_text(command);
+    const std::string made = new_field_text(command);
+    return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]" + made + "\n");
+}
+
+std::string exists_line(const std::string &input, const std::string &output) {
+    return "0#Output document already exists: input[" + on_one_line(input) + "] output[" + on_one_line(output) +
+           "]\n";
+}
+
+// The "-1#" line of a document of a directory or list run that was not
+// signed; every such line of a run is made here. It names its
+// document, since with workers the lines come in the order they finish; a
+// message about the input itself names it already.
+std::string document_failure_line(const std::string &why, const std::string &input) {
+    const std::string named = " [File: " + on_one_line(input) + "]";
+    const bool names_it =
+        why.size() >= named.size() && why.compare(why.size() - named.size(), named.size(), named) == 0;
+    return "-1#" + why + (names_it ? "" : named) + "\n";
+}
 
 std::string failure_text() {
     if (errno != 0) {
@@ -391,10 +460,13 @@ int run_command(const Options &options, int argc, const char *const argv[]) {
         }
     }
     if (config && uses_java_route(*config)) return run_java_route(argc, argv);
+    // A key that signs many documents at once is given them in batches.
+    const int batch = options.command == Command::Sign ? signing_batch_size(config.get()) : 1;
+    const std::size_t together = batch > 1 ? static_cast<std::size_t>(batch) : 1;
     errno = 0;
-    if (options.input == "-") return run_list(options);
+    if (options.input == "-") return run_list(options, config.get(), together);
     if (is_pdf_name(options.input)) return run_single_file(options, config.get());
-    return run_directory(options);
+    return run_directory(options, config.get(), together);
 }
 
 }  // namespace cli

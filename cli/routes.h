@@ -14,6 +14,13 @@ int run_encrypt_password(const Options &options);
 // Reads the configuration and takes the Java, single-file or directory route.
 int run_command(const Options &options, int argc, const char *const argv[]);
 
+// The status lines of a document of a directory or list run: signed (or
+// LTVed, timestamped), its output there already, or not signed and why; a
+// failure line names its document unless the reason names it already.
+std::string success_line(Command command, const std::string &input, const std::string &output);
+std::string exists_line(const std::string &input, const std::string &output);
+std::string document_failure_line(const std::string &why, const std::string &input);
+
 // Why an operation failed: the system error when one is set, else the message slot.
 std::string failure_text();
 // Its "-1#" line.

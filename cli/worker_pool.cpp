@@ -3,12 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,12 +28,22 @@ namespace {
 
 constexpr const char *kStagingTemplate = "quillseal-partial-worker-XXXXXX";
 constexpr std::uint32_t kLongestLine = 1u << 16;
+// The most documents one worker is given at once.
+constexpr std::uint32_t kLargestGroup = 1u << 12;
 
-// What a worker sends back for each document: its result and its status line.
+// What a worker sends back for each document: its result, the processor time
+// it spent on it and its status line.
 struct RecordHead {
     std::int32_t result;
     std::uint32_t length;
+    std::uint64_t cpu_ns;
 };
+
+std::uint64_t process_cpu_ns() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
 
 bool write_all(int fd, const char *data, std::size_t size) {
     while (size > 0) {
@@ -132,17 +147,21 @@ Published publish(const std::string &staged, const std::string &output) {
     return outcome;
 }
 
-// One document in a worker: its result and status line.
-RecordHead work_on(const Document &doc, const std::string &staging, const DocumentWork &work, std::string &line) {
-    const std::string path = staging.empty() ? doc.output : staging + "/" + base_name(doc.output);
-    errno = 0;
-    int result = work.run(doc.input, path);
+// Where a worker writes a document: in its folder, or at the output itself.
+std::string staged_path(const Document &doc, const std::string &staging) {
+    return staging.empty() ? doc.output : staging + "/" + base_name(doc.output);
+}
+
+// A document whose output was written at path (result 0) or not: the output
+// moved to its name, and the document's result and status line.
+RecordHead settle(const Document &doc, const std::string &path, int result, const DocumentWork &work,
+                  std::string &line) {
     if (result == 0 && path != doc.output) {
         errno = 0;
         const Published published = publish(path, doc.output);
         if (published == Published::Exists) {
             line = work.skipped_line(doc);
-            return {0, static_cast<std::uint32_t>(line.size())};
+            return {0, static_cast<std::uint32_t>(line.size()), 0};
         }
         if (published == Published::Failed) result = -1;
     }
@@ -150,19 +169,74 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
     // A failure names the file the user asked for, not the worker's folder.
     if (path != doc.output) replace_all(line, path, doc.output);
     if (line.size() > kLongestLine) line.resize(kLongestLine);
-    return {result, static_cast<std::uint32_t>(line.size())};
+    return {result, static_cast<std::uint32_t>(line.size()), 0};
 }
 
-// A worker: documents by their index, until the run closes the channel.
-[[noreturn]] void worker_main(int channel, const std::vector<Document> &documents, const std::string &staging,
-                              const DocumentWork &work) {
-    std::uint32_t index = 0;
-    while (receive_all(channel, &index, sizeof index) && index < documents.size()) {
-        std::string line;
-        const RecordHead head = work_on(documents[index], staging, work, line);
-        std::string record(reinterpret_cast<const char *>(&head), sizeof head);
-        record += line;
-        if (!send_all(channel, record.data(), record.size())) break;
+std::string record_of(const RecordHead &head, const std::string &line) {
+    return std::string(reinterpret_cast<const char *>(&head), sizeof head) + line;
+}
+
+// The documents of one group in a worker: their records, in order, each with
+// its share of the processor time the group took.
+std::string work_on(const std::vector<std::uint32_t> &indices, const std::vector<Document> &documents,
+                    const std::string &staging, const DocumentWork &work) {
+    std::vector<Document> group;
+    std::vector<std::string> paths;
+    for (std::uint32_t index : indices) {
+        group.push_back(documents[index]);
+        paths.push_back(staged_path(group.back(), staging));
+    }
+    std::vector<int> results;
+    const std::uint64_t cpu_before = process_cpu_ns();
+    if (work.run_together) {
+        errno = 0;
+        results = work.run_together(group, paths);
+        results.resize(group.size(), -1);
+    } else {
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            errno = 0;
+            results.push_back(work.run(group[i].input, paths[i]));
+        }
+    }
+    const std::uint64_t cpu_each = (process_cpu_ns() - cpu_before) / group.size();
+    std::string records, line;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        RecordHead head = settle(group[i], paths[i], results[i], work, line);
+        head.cpu_ns = cpu_each;
+        records += record_of(head, line);
+    }
+    return records;
+}
+
+// One worker at a time holds the run's turn (a lock on a file the workers
+// inherit; the system lets it go when its worker dies). Without that file,
+// every worker just goes on.
+void hold_turn(int turn, short how) {
+    if (turn < 0) return;
+    struct flock lock {};
+    lock.l_type = how;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(turn, F_SETLKW, &lock) < 0 && errno == EINTR) {
+    }
+}
+
+// A worker: its start in turn, then groups of documents by their indexes (a
+// count, then the indexes), until the run closes the channel.
+[[noreturn]] void worker_main(int channel, int turn, const std::vector<Document> &documents,
+                              const std::string &staging, const DocumentWork &work) {
+    if (work.started) {
+        hold_turn(turn, F_WRLCK);
+        work.started();
+        hold_turn(turn, F_UNLCK);
+    }
+    std::uint32_t count = 0;
+    while (receive_all(channel, &count, sizeof count) && count > 0 && count <= kLargestGroup) {
+        std::vector<std::uint32_t> indices(count);
+        if (!receive_all(channel, indices.data(), count * sizeof(std::uint32_t))) break;
+        if (std::any_of(indices.begin(), indices.end(), [&](std::uint32_t i) { return i >= documents.size(); }))
+            break;
+        const std::string records = work_on(indices, documents, staging, work);
+        if (!send_all(channel, records.data(), records.size())) break;
     }
     // Its folder is empty between documents; gone with the worker even when the run itself was stopped.
     remove_staging(staging);
@@ -170,42 +244,55 @@ RecordHead work_on(const Document &doc, const std::string &staging, const Docume
     ::_exit(0);
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Worker {
     pid_t pid = -1;
     int channel = -1;
-    std::size_t document = 0;
-    bool busy = false;
+    std::deque<std::size_t> documents;  // given and not answered yet; empty: idle
+    Clock::time_point given;            // when its last answer came, or its group was given
     std::string staging;
 };
 
 class Pool {
 public:
-    Pool(const std::vector<Document> &documents, const std::string &output_directory, unsigned workers,
+    Pool(const std::vector<Document> &documents, const std::string &output_directory, const WorkerPlan &plan,
          const DocumentWork &work)
-        : documents_(documents), output_directory_(output_directory), most_(workers), work_(work) {}
+        : documents_(documents), output_directory_(output_directory), plan_(plan), target_(plan.workers), work_(work),
+          turn_(work.started ? ::memfd_create("quillseal-worker-turn", MFD_CLOEXEC) : -1) {}
+    ~Pool() {
+        if (turn_ >= 0) ::close(turn_);
+    }
+    Pool(const Pool &) = delete;
+    Pool &operator=(const Pool &) = delete;
 
     int run();
 
 private:
     bool next_document(std::size_t &index);
+    bool next_group(std::vector<std::size_t> &group);
     void refill();
     bool start_worker();
-    void give(Worker &worker, std::size_t index);
+    void give(Worker &worker, const std::vector<std::size_t> &group);
     void take_result(Worker &worker);
     void lost(Worker &worker);
     void end(Worker &worker);
     bool poll_busy();
     void refuse_rest();
+    void measure(Worker &worker, const RecordHead &head);
 
     const std::vector<Document> &documents_;
     const std::string output_directory_;
-    const unsigned most_;
+    const WorkerPlan plan_;
+    unsigned target_;  // workers wanted now
+    std::uint64_t waited_ns_ = 0, worked_ns_ = 0;
     const DocumentWork &work_;
     std::vector<Worker> workers_;
     std::size_t position_ = 0;
     std::deque<std::size_t> waiting_;  // taken from the list but given to no worker yet
     int start_error_ = 0;
     bool failed_ = false;
+    const int turn_;  // the file whose lock is the workers' turn to start
 };
 
 // The next document to work on; one whose output exists gets its line here.
@@ -217,7 +304,7 @@ bool Pool::next_document(std::size_t &index) {
     }
     while (position_ < documents_.size()) {
         const Document &doc = documents_[position_++];
-        if (::access(doc.output.c_str(), F_OK) == 0) {
+        if (output_exists(doc.output)) {
             emit(work_.skipped_line(doc));
             continue;
         }
@@ -227,17 +314,34 @@ bool Pool::next_document(std::size_t &index) {
     return false;
 }
 
+// The documents a worker is given next: one, or with run_together up to
+// `together`, fewer when that shares the run's documents evenly among the
+// workers. The size stays for the whole run: a group costs its exchanges
+// whatever its size, so the last ones are not cut smaller.
+bool Pool::next_group(std::vector<std::size_t> &group) {
+    group.clear();
+    std::size_t most = 1;
+    if (work_.run_together) {
+        const std::size_t share = (documents_.size() + plan_.workers - 1) / plan_.workers;
+        most = std::min<std::size_t>({std::max<std::size_t>(work_.together, 1), kLargestGroup,
+                                      std::max<std::size_t>(share, 1)});
+    }
+    std::size_t index = 0;
+    while (group.size() < most && next_document(index)) group.push_back(index);
+    return !group.empty();
+}
+
 // Starts workers, up to the number asked for, while documents remain.
 void Pool::refill() {
     workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const Worker &w) { return w.pid < 0; }),
                    workers_.end());
-    std::size_t index = 0;
-    while (workers_.size() < most_ && next_document(index)) {
+    std::vector<std::size_t> group;
+    while (workers_.size() < target_ && next_group(group)) {
         if (!start_worker()) {
-            waiting_.push_front(index);
+            waiting_.insert(waiting_.begin(), group.begin(), group.end());
             return;
         }
-        give(workers_.back(), index);
+        give(workers_.back(), group);
     }
 }
 
@@ -255,7 +359,7 @@ bool Pool::start_worker() {
         ::close(ends[0]);
         for (const Worker &other : workers_)
             if (other.channel >= 0) ::close(other.channel);
-        worker_main(ends[1], documents_, worker.staging, work_);
+        worker_main(ends[1], turn_, documents_, worker.staging, work_);
     }
     ::close(ends[1]);
     if (worker.pid < 0) {
@@ -269,12 +373,13 @@ bool Pool::start_worker() {
     return true;
 }
 
-// A worker gone before it got its document ends with that document.
-void Pool::give(Worker &worker, std::size_t index) {
-    worker.document = index;
-    worker.busy = true;
-    const std::uint32_t number = static_cast<std::uint32_t>(index);
-    if (!send_all(worker.channel, &number, sizeof number)) lost(worker);
+// A worker gone before it got its documents ends with them.
+void Pool::give(Worker &worker, const std::vector<std::size_t> &group) {
+    worker.documents.assign(group.begin(), group.end());
+    worker.given = Clock::now();
+    std::vector<std::uint32_t> message{static_cast<std::uint32_t>(group.size())};
+    for (std::size_t index : group) message.push_back(static_cast<std::uint32_t>(index));
+    if (!send_all(worker.channel, message.data(), message.size() * sizeof(std::uint32_t))) lost(worker);
 }
 
 void Pool::take_result(Worker &worker) {
@@ -291,33 +396,52 @@ void Pool::take_result(Worker &worker) {
     }
     emit(line);
     if (head.result != 0) failed_ = true;
-    worker.busy = false;
-    std::size_t index = 0;
-    if (next_document(index))
-        give(worker, index);
+    measure(worker, head);
+    worker.documents.pop_front();
+    if (!worker.documents.empty()) return;  // more of its group to come
+    std::vector<std::size_t> group;
+    if (next_group(group))
+        give(worker, group);
     else
         end(worker);
 }
 
-// A worker that ended in the middle of its document: that document failed;
-// the next refill starts another worker for the rest.
+// Documents that took their workers far longer than the processor time spent
+// on them were waiting (on the network, as a rule): enough workers are kept
+// for the processors to stay busy meanwhile, as many as the waits call for.
+// The answers of a group come together: the first takes the group's wait.
+void Pool::measure(Worker &worker, const RecordHead &head) {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point given = worker.given;
+    worker.given = now;
+    if (!plan_.grow_while_waiting || head.cpu_ns == 0) return;
+    waited_ns_ += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - given).count());
+    worked_ns_ += head.cpu_ns;
+    const double wanted = static_cast<double>(plan_.workers) * static_cast<double>(waited_ns_) /
+                          static_cast<double>(worked_ns_);
+    const unsigned most = plan_.most;
+    target_ = std::max(target_, wanted >= most ? most : static_cast<unsigned>(wanted + 0.999));
+}
+
+// A worker that ended in the middle of its documents: those failed; the next
+// refill starts another worker for the rest.
 void Pool::lost(Worker &worker) {
-    const Document &doc = documents_[worker.document];
     ::close(worker.channel);
     worker.channel = -1;
     int status = 0;
     while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
     }
     worker.pid = -1;
-    worker.busy = false;
     remove_staging(worker.staging);
     char why[160];
     if (WIFSIGNALED(status))
         std::snprintf(why, sizeof why, "killed by signal %d, %s", WTERMSIG(status), strsignal(WTERMSIG(status)));
     else
         std::snprintf(why, sizeof why, "ended with status %d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    emit(std::string("-1#The worker process ended before finishing this document (") + why + ") [File: " +
-         one_line(doc.input) + "]\n");
+    for (std::size_t index : worker.documents)
+        emit(std::string("-1#The worker process ended before finishing this document (") + why + ") [File: " +
+             one_line(documents_[index].input) + "]\n");
+    worker.documents.clear();
     failed_ = true;
 }
 
@@ -325,7 +449,7 @@ void Pool::lost(Worker &worker) {
 void Pool::end(Worker &worker) {
     if (worker.channel >= 0) ::close(worker.channel);
     worker.channel = -1;
-    worker.busy = false;
+    worker.documents.clear();
     if (worker.pid > 0) {
         int status = 0;
         while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
@@ -341,7 +465,7 @@ bool Pool::poll_busy() {
     std::vector<pollfd> watched;
     std::vector<std::size_t> which;
     for (std::size_t i = 0; i < workers_.size(); ++i) {
-        if (!workers_[i].busy) continue;
+        if (workers_[i].documents.empty()) continue;
         watched.push_back({workers_[i].channel, POLLIN, 0});
         which.push_back(i);
     }
@@ -373,11 +497,21 @@ int Pool::run() {
 
 }  // namespace
 
+bool output_exists(const std::string &output) {
+    struct stat info {};
+    const int saved = errno;
+    const bool exists = ::lstat(output.c_str(), &info) == 0;
+    errno = saved;
+    return exists;
+}
+
 int run_in_workers(const std::vector<Document> &documents, const std::string &output_directory,
-                   unsigned workers, const DocumentWork &work) {
-    if (workers == 0) workers = 1;
+                   const WorkerPlan &plan, const DocumentWork &work) {
+    WorkerPlan settled = plan;
+    settled.most = std::max(settled.most, 1u);
+    settled.workers = std::min(std::max(settled.workers, 1u), settled.most);
     std::fflush(stdout);
-    return Pool(documents, output_directory, workers, work).run();
+    return Pool(documents, output_directory, settled, work).run();
 }
 
 }  // namespace cli

@@ -43,7 +43,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/deb/shlibs ${CMAKE_SO
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # A visible signature's text beyond ASCII, keys on PKCS#11 devices, and folders
 # signed on several machines.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, libengine-pkcs11-openssl, parallel")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, pkcs11-provider | libengine-pkcs11-openssl, parallel")
 if(QS_JNI)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "default-jre-headless")
 endif()

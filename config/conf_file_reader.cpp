@@ -13,7 +13,7 @@
 
 #include "config/config_record.h"
 #include "config/escapes.h"
-#include "config/password_cipher.h"
+#include "config/secret_source.h"
 #include "core/base/guard.h"
 #include "core/base/text.h"
 
@@ -23,7 +23,8 @@ enum class Treatment {
     plain,       // stored, and the line is done
     text,        // signature text: \r and \n converted; other keys still tried
     continues,   // stored as it is; other keys still tried
-    stored_hex,  // stored password form, decrypted; other keys still tried
+    stored_hex,  // a secret: its stored form decrypted, or its source read; other keys still tried
+    secret,      // a secret: as written, or its source read; the line is done
     subfilter,   // stored, normalised, and the line is done
 };
 
@@ -43,7 +44,7 @@ const Key kKeys[] = {
     {"certstore=", QS_FIELD(certstore), Treatment::plain},
     {"tsacert=", QS_FIELD(tsacert), Treatment::plain},
     {"tsauser=", QS_FIELD(tsauser), Treatment::plain},
-    {"tsapasswd=", QS_FIELD(tsapasswd), Treatment::plain},
+    {"tsapasswd=", QS_FIELD(tsapasswd), Treatment::secret},
     {"sigimage=", QS_FIELD(sigimage), Treatment::plain},
     {"sigpage=", QS_FIELD(sigpage), Treatment::plain},
     {"sigtext=", QS_FIELD(sigtext), Treatment::text},
@@ -76,6 +77,18 @@ const Key kKeys[] = {
     {"cryptolib=", QS_FIELD(cryptolib), Treatment::plain},
     {"httptimeout=", QS_FIELD(httptimeout), Treatment::plain},
     {"trustca=", QS_FIELD(trustca), Treatment::plain},
+    {"keyuri=", QS_FIELD(keyuri), Treatment::plain},
+    {"certuri=", QS_FIELD(certuri), Treatment::plain},
+    {"provider=", QS_FIELD(provider), Treatment::plain},
+    {"providermodule=", QS_FIELD(providermodule), Treatment::plain},
+    {"netconcurrency=", QS_FIELD(netconcurrency), Treatment::plain},
+    {"cscurl=", QS_FIELD(cscurl), Treatment::plain},
+    {"csccredential=", QS_FIELD(csccredential), Treatment::plain},
+    {"csctoken=", QS_FIELD(csctoken), Treatment::stored_hex},
+    {"cscuser=", QS_FIELD(cscuser), Treatment::plain},
+    {"cscpasswd=", QS_FIELD(cscpasswd), Treatment::stored_hex},
+    {"cscpin=", QS_FIELD(cscpin), Treatment::stored_hex},
+    {"cscbatch=", QS_FIELD(cscbatch), Treatment::plain},
     {"sigfield=", QS_FIELD(sigfield), Treatment::plain},
     {"siglock=", QS_FIELD(siglock), Treatment::plain},
 };
@@ -88,9 +101,22 @@ bool prepared_line(std::string_view raw, std::string &line) {
     return true;
 }
 
+// Whether the key found at `at` is only the end of a longer key of the table
+// ("pin=" in "cscpin="), which is that key's line, not this one's.
+bool ends_longer_key(std::string_view line, std::size_t at, std::string_view key) {
+    for (const Key &other : kKeys) {
+        const std::string_view name = other.name;
+        if (name.size() <= key.size() || name.substr(name.size() - key.size()) != key) continue;
+        const std::size_t lead = name.size() - key.size();
+        if (at >= lead && line.substr(at - lead, name.size()) == name) return true;
+    }
+    return false;
+}
+
 // The text after key in line up to the first CR or LF; false without the key.
 bool value_of(std::string_view line, std::string_view key, std::string_view &value) {
-    const std::size_t at = line.find(key);
+    std::size_t at = line.find(key);
+    while (at != std::string_view::npos && ends_longer_key(line, at, key)) at = line.find(key, at + 1);
     if (at == std::string_view::npos) return false;
     value = line.substr(at + key.size());
     value = value.substr(0, value.find_first_of("\r\n"));
@@ -102,20 +128,28 @@ char *field_of(SigningConfig *config, const Key &key) {
     return reinterpret_cast<char *>(config) + key.offset;
 }
 
-std::string treated_value(const Key &key, std::string_view value) {
-    switch (key.treatment) {
-        case Treatment::text: return qs::convert_text_escapes(value);
-        case Treatment::stored_hex: return qs::decrypt_stored_password(value);
-        default: return std::string(value);
+bool is_secret(const Key &key) { return key.treatment == Treatment::stored_hex || key.treatment == Treatment::secret; }
+
+// Secrets go through the one reader of secrets, whatever source they name.
+void store_value(const Key &key, char *field, std::string_view value) {
+    if (is_secret(key)) {
+        const std::string_view entry(key.name, std::strlen(key.name) - 1);  // without its "="
+        const auto literal =
+            key.treatment == Treatment::stored_hex ? qs::SecretLiteral::stored_form : qs::SecretLiteral::as_written;
+        qs::read_secret(value, literal, entry, field, key.size);
+        return;
     }
+    qs::copy_bounded(field, key.size, key.treatment == Treatment::text ? qs::convert_text_escapes(value)
+                                                                       : std::string(value));
 }
 
-// Values that name a file, a module, a device key or a service: cut short by
-// the line reader they would name some other one.
+// Values that name a file, a module, a device key or a service, or hold an
+// access token: cut short by the line reader they would name some other one.
 bool names_a_resource(const Key &key) {
     static const char *const kNames[] = {"certfile=", "tsacert=",  "sigimage=", "signerpem=",
                                          "capem=",    "engine=",   "library=",  "tsaurl=",
-                                         "p11url=",   "cachedir=", "sigfont=",  "logfile="};
+                                         "p11url=",   "cachedir=", "sigfont=",  "logfile=",
+                                         "cscurl=",   "csccredential=", "csctoken="};
     for (const char *name : kNames)
         if (std::strcmp(key.name, name) == 0) return true;
     return false;
@@ -140,9 +174,11 @@ bool apply_line(std::string_view raw, bool cut, SigningConfig *config, const cha
             if (!qs::give_empty_certfile(config)) throw std::bad_alloc();
             field = config->certfile;
         }
-        qs::copy_bounded(field, key.size, treated_value(key, value));
+        store_value(key, field, value);
         if (key.treatment == Treatment::subfilter) validate_sub_filter(field);
-        if (key.treatment == Treatment::plain || key.treatment == Treatment::subfilter) return true;
+        if (key.treatment == Treatment::plain || key.treatment == Treatment::secret ||
+            key.treatment == Treatment::subfilter)
+            return true;
     }
     return true;
 }
@@ -150,6 +186,14 @@ bool apply_line(std::string_view raw, bool cut, SigningConfig *config, const cha
 }  // namespace
 
 namespace qs {
+
+bool is_secret_entry(std::string_view name) {
+    for (const Key &key : kKeys) {
+        const std::string_view key_name(key.name);
+        if (key_name.substr(0, key_name.size() - 1) == name) return is_secret(key);
+    }
+    return false;
+}
 
 FilePtr open_config_file(const char *path) {
     struct stat info {};

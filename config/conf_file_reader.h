@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/base/handles.h"
@@ -9,6 +10,10 @@
 namespace qs {
 
 constexpr const char *kDefaultConfFile = "/usr/local/quillseal/quillseal.conf";
+
+// True when the entry name (without its "=") is a secret of the key=value
+// file: a password, PIN or token, read through read_secret wherever it is given.
+bool is_secret_entry(std::string_view name);
 
 // Opens a configuration file for reading; anything but a regular file (a
 // directory, a FIFO, a device) opens as nothing, like a missing file.

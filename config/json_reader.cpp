@@ -8,7 +8,9 @@
 #include <new>
 #include <string_view>
 
+#include "config/conf_file_reader.h"
 #include "config/config_record.h"
+#include "config/secret_source.h"
 #include "core/base/guard.h"
 #include "core/base/handles.h"
 #include "core/base/text.h"
@@ -31,6 +33,10 @@ const Member kMembers[] = {
     QS_MEMBER(extrarange), QS_MEMBER(sigtext),    QS_MEMBER(tsacert),   QS_MEMBER(tsauser),
     QS_MEMBER(tsapasswd),  QS_MEMBER(hashalgo),   QS_MEMBER(appname),   QS_MEMBER(sigcontact),
     QS_MEMBER(usinggui),   QS_MEMBER(subfilter),  QS_MEMBER(httptimeout), QS_MEMBER(trustca),
+    QS_MEMBER(keyuri),     QS_MEMBER(certuri),    QS_MEMBER(provider),  QS_MEMBER(providermodule),
+    QS_MEMBER(netconcurrency),
+    QS_MEMBER(cscurl),     QS_MEMBER(csccredential), QS_MEMBER(csctoken), QS_MEMBER(cscuser),
+    QS_MEMBER(cscpasswd),  QS_MEMBER(cscpin),     QS_MEMBER(cscbatch),
     QS_MEMBER(sigfield),   QS_MEMBER(siglock),
 };
 #undef QS_MEMBER
@@ -62,6 +68,11 @@ void store_member(SigningConfig *config, std::string_view name, std::string_view
     const Member *member = member_named(name);
     if (!member) return;
     char *field = reinterpret_cast<char *>(config) + member->offset;
+    // JSON carries secrets as they are written, or names their source.
+    if (qs::is_secret_entry(name)) {
+        qs::read_secret(value, qs::SecretLiteral::as_written, name, field, member->size);
+        return;
+    }
     const bool whole = qs::copy_bounded(field, member->size, value);
     if (name == "subfilter") validate_sub_filter(field);
     if (name == "conffile") note_cut_path(value, whole, too_long);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <quillseal/config.h>
@@ -114,7 +115,9 @@ std::string decrypt_stored_password(std::string_view hex) {
     // decrypted before it is all there is.
     if (EVP_DecryptFinal_ex(ctx.get(), plain.data() + written, &last) == 1) written += static_cast<std::size_t>(last);
     ERR_clear_error();
-    return std::string(reinterpret_cast<const char *>(plain.data()), written);
+    std::string text(reinterpret_cast<const char *>(plain.data()), written);
+    OPENSSL_cleanse(plain.data(), plain.size());
+    return text;
 }
 
 }  // namespace qs
@@ -150,7 +153,9 @@ QS_API int decrypt_password(const char *stored, char *out) {
             return -1;
         }
         out[0] = '\0';
-        qs::copy_bounded(out, qs::kTextField, qs::decrypt_stored_password(qs::view(stored)));
+        std::string plain = qs::decrypt_stored_password(qs::view(stored));
+        qs::copy_bounded(out, qs::kTextField, plain);
+        OPENSSL_cleanse(plain.data(), plain.size());
         return 0;
     });
 }

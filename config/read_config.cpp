@@ -1,7 +1,9 @@
 // The configuration of one operation: JSON text first, then the key=value
 // file, then the defaults, and finally the check that the selected key store
 // is completely described.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,6 +20,11 @@ namespace {
 
 constexpr const char *kPkcs12 = "PKCS12 KEYSTORE FILE";
 constexpr const char *kPkcs11 = "PKCS11 SECURITY DEVICE";
+constexpr const char *kOpensslStore = "OPENSSL STORE";
+constexpr const char *kRemote = "CSC";
+// Documents prepared for one authorisation of a remote key wait with their
+// files open; this many keep well inside a process's share of open files.
+constexpr long kMostBatch = 500;
 
 bool empty(const char *field) { return field[0] == '\0'; }
 bool same(const char *field, const char *text) { return std::strcmp(field, text) == 0; }
@@ -68,7 +75,30 @@ int apply_defaults(SigningConfig *config) {
     default_to(config->sigrect, "[-170 -80 -40 -40]");
     default_to(config->sigpage, "1");
     default_to(config->extrarange, "0");
+    if (same(config->certstore, kRemote)) default_to(config->cscbatch, "100");
     return result;
+}
+
+bool whole_number_within(const char *text, long low, long high) {
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+int check_remote_key(const SigningConfig *config) {
+    const bool login = !empty(config->cscuser) && !empty(config->cscpasswd);
+    if (empty(config->cscurl) || (empty(config->csctoken) && !login)) {
+        qs::report("Error processing configuration file! The entry cscurl, and csctoken or cscuser and cscpasswd, "
+                   "may be missing!");
+        return -1;
+    }
+    if (!whole_number_within(config->cscbatch, 1, kMostBatch)) {
+        qs::report(qs::format("Error processing configuration file! The entry cscbatch must be a number from 1 "
+                              "to %ld!", kMostBatch));
+        return -1;
+    }
+    return 0;
 }
 
 int check_key_store(const SigningConfig *config) {
@@ -90,6 +120,15 @@ int check_key_store(const SigningConfig *config) {
         }
         return 0;
     }
+    if (same(config->certstore, kOpensslStore)) {
+        // The certificate may come from certuri, signerpem or the key's own store.
+        if (empty(config->keyuri) && !same(config->usinggui, "true")) {
+            qs::report("Error processing configuration file! The entry keyuri is missing!");
+            return -11;
+        }
+        return 0;
+    }
+    if (same(config->certstore, kRemote)) return check_remote_key(config);
     qs::report("Error processing configuration file! The entry certstore is missing or invalid!");
     return -1;
 }

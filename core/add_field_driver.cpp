@@ -18,9 +18,11 @@
 namespace {
 
 int add_field(std::FILE *input, std::FILE *output, const qs::EmptyFieldRequest &request) {
+    qs::InputState opened;
+    if (!qs::note_input(input, opened)) return -1;
     std::string update;
     if (!qs::build_empty_field_update(input, request, update)) return -1;
-    return qs::copy_and_append(input, output, update.data(), static_cast<long>(update.size()), "new field");
+    return qs::append_to_copy(input, output, update, opened, "new field");
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ int copy_and_append(std::FILE *input, std::FILE *output, const std::string &upda
 // The source of every signature's data: its chain's revocation data, gathered
 // as context says.
 qs::LtvSource gatherer(const qs::LtvContext &context) {
-    return [&context](std::string_view contents, qs::LtvSignatureData &data) {
-        return qs::collect_ltv_data(contents, context, data);
+    return [&context](std::string_view contents, const qs::DocumentMaterial &document, qs::LtvSignatureData &data) {
+        return qs::collect_ltv_data(contents, document, context, data);
     };
 }
 
@@ -75,6 +75,8 @@ QS_API int ltv(const char *input, const char *output, const char *configuration)
         qs::LtvContext context;
         context.cachedir = qs::cache_directory(config->cachedir);
         context.log = config.get();
+        context.capem = config->capem;
+        context.trustca = config->trustca;
         if (!qs::http_limits(*config, context.limits)) return -1;
         if (qs::refuse_unusable_output(input, output) < 0) return -1;
 

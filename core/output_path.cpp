@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <ctime>
 
 #include <quillseal/core.h>
@@ -18,7 +17,6 @@
 namespace qs {
 namespace {
 
-constexpr int kMaxLinks = 40;      // as the kernel follows at most
 constexpr int kNameAttempts = 100;
 constexpr size_t kSuffixLength = 12;
 
@@ -33,23 +31,6 @@ std::string directory_of(const std::string &path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The file a path leads to: symbolic links are followed to their end, which
-// need not exist yet. Empty, with errno set, when the path cannot be followed.
-std::string link_target(const std::string &path) {
-    std::string current = path;
-    for (int hops = 0; hops <= kMaxLinks; ++hops) {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
-        if (length < 0) return "";
-        link.resize(static_cast<size_t>(length));
-        current = (!link.empty() && link[0] == '/') ? link : directory_of(current) + "/" + link;
-    }
-    errno = ELOOP;
-    return "";
 }
 
 // Twelve letters or digits from the kernel's random source; the clock and the
@@ -97,24 +78,30 @@ int refuse_unusable_output(const char *input, const char *output) {
 }
 
 int refuse_output_that_is_no_file(const char *output) {
-    struct stat info {};
-    if (!output || stat(output, &info) != 0 || S_ISREG(info.st_mode)) return 0;
-    report(format("The output path names no regular file; choose another output path [File: %s]", output));
+    struct stat entry {}, target {};
+    if (!output || lstat(output, &entry) != 0 || S_ISREG(entry.st_mode)) return 0;
+    // A link that leads to a device or a directory names no regular file
+    // either; any other link, dangling or not, is refused as a link.
+    if (S_ISLNK(entry.st_mode) && (stat(output, &target) != 0 || S_ISREG(target.st_mode)))
+        report(format("The output path is a symbolic link, and no output is written through a link; choose another "
+                      "output path [File: %s]",
+                      output));
+    else
+        report(format("The output path names no regular file; choose another output path [File: %s]", output));
     return -1;
 }
 
 PendingOutput::PendingOutput(const char *path, Use use) : path_(path ? path : ""), scratch_(use == Use::Scratch) {
     if (refuse_output_that_is_no_file(path_.c_str()) < 0) return;
-    target_ = link_target(path_);
-    if (target_.empty() || target_.back() == '/') {
-        if (!target_.empty()) errno = EISDIR;
+    if (path_.empty() || path_.back() == '/') {
+        errno = path_.empty() ? ENOENT : EISDIR;
         handle_fopen_error_message(path_.c_str());
         return;
     }
     struct stat existing {};
-    if (::stat(target_.c_str(), &existing) == 0) {
+    if (::lstat(path_.c_str(), &existing) == 0) {
         // Replaced only where a plain open for writing would have been allowed.
-        const int probe = ::open(target_.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int probe = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
         if (probe < 0) {
             handle_fopen_error_message(path_.c_str());
             return;
@@ -125,7 +112,7 @@ PendingOutput::PendingOutput(const char *path, Use use) : path_(path ? path : ""
         owner_ = existing.st_uid;
         group_ = existing.st_gid;
     }
-    if (!open_temporary(directory_of(target_))) handle_fopen_error_message(path_.c_str());
+    if (!open_temporary(directory_of(path_))) handle_fopen_error_message(path_.c_str());
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -137,7 +124,8 @@ bool PendingOutput::open_temporary(const std::string &directory) {
     const mode_t mode = (replaces_ || scratch_) ? 0600 : 0666;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         temporary_ = directory + "/" + kPartialOutputPrefix + random_suffix();
-        const int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+        const int fd =
+            ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) {
             temporary_.clear();
@@ -180,7 +168,7 @@ bool PendingOutput::keep() {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    if (ok && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
         ok = false;
         error = errno;
     }

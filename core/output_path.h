@@ -30,8 +30,11 @@ inline constexpr const char *kPartialOutputPrefix = "quillseal-partial-";
 // A new output gets the permissions a plain create gives (0666 less the
 // umask, default ACLs applied). An existing output is replaced only when it
 // could have been opened for writing, and the replacement keeps its mode and,
-// where the process may set it, its owner. An output path that is a symbolic
-// link is written through: the file it leads to is replaced, the link stays.
+// where the process may set it, its owner. No output is written through a
+// symbolic link: an output path that is one, dangling or not, is refused, and
+// the temporary file is created exclusively without following any link. The
+// rename puts the complete file in place of whatever entry holds the name by
+// then; it never writes into what a link planted meanwhile points to.
 //
 // A scratch file is created the same way beside the output, but readable and
 // writable by its owner only, whatever the umask: it may hold what others
@@ -47,8 +50,9 @@ public:
     enum class Use { Output, Scratch };
 
     // Creates the temporary file for path. When that fails (a missing
-    // directory, no permission, an output that names no regular file), get()
-    // is null and the reason is reported naming path, errno kept.
+    // directory, no permission, an output that names no regular file or is a
+    // symbolic link), get() is null and the reason is reported naming path,
+    // errno kept.
     explicit PendingOutput(const char *path, Use use = Use::Output);
     ~PendingOutput();
     PendingOutput(const PendingOutput &) = delete;
@@ -70,11 +74,10 @@ private:
     void discard() noexcept;
 
     std::string path_;       // the output path as the caller named it
-    std::string target_;     // the file it names, symbolic links followed
     std::string temporary_;  // the file being written
     std::FILE *file_ = nullptr;
     bool scratch_ = false;   // owner-only and never kept
-    bool replaces_ = false;  // target_ exists and is replaced by keep()
+    bool replaces_ = false;  // path_ names a file, replaced by keep()
     mode_t mode_ = 0;        // the replaced file's mode, owner and group
     uid_t owner_ = 0;
     gid_t group_ = 0;
@@ -87,8 +90,9 @@ bool same_file(const char *input, const char *output);
 // Reports and returns -1 when output names the input, else returns 0.
 int refuse_output_over_input(const char *input, const char *output);
 
-// Reports and returns -1 when output exists and is no regular file (a device,
-// a FIFO, a directory): it is neither written nor replaced.
+// Reports and returns -1 when output exists and is no regular file (a
+// symbolic link, dangling or not, a device, a FIFO, a directory): it is
+// neither written nor replaced.
 int refuse_output_that_is_no_file(const char *output);
 
 // The check every driver makes on its output path before it opens anything:

@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 #include <quillseal/config.h>
+
+#include "core/base/input_file.h"
+#include "crypto/digest.h"
+#include "crypto/signing/byte_range.h"
 
 namespace qs {
 
@@ -18,23 +23,16 @@ struct SignerNames {
     const char *name, *serial;
 };
 
-// Where the placeholder of a prepared file lies: /ByteRange [0 a b c] around
-// N digits, "<" at a and ">" just before b.
-struct Placeholder {
-    long a = 0, b = 0, c = 0;
-    int N = 0;
-    bool new_field = false;  // the field the configuration names was made for the signature
-};
-
 // The note a signature leaves when the field its configuration names was
 // made for it, rather than found in the form: "New signature field: NAME".
 void note_new_field(const SigningConfig &config, const Placeholder &where);
 
-// Copies the whole input to the output and appends the update after it.
-// A failure here is reported as well (what names the update), so that the
-// front end never shows the text of an earlier operation; the system error,
-// when set, follows the report.
-int copy_and_append(std::FILE *input, std::FILE *output, const char *update, long length, const char *what);
+// Copies the whole input, still as opened noted it, to the output and
+// appends update after it. A failure here is reported as well (what names the
+// update), so that the front end never shows the text of an earlier
+// operation; the system error, when set, follows the report.
+int append_to_copy(std::FILE *input, std::FILE *output, std::string_view update, const InputState &opened,
+                   const char *what);
 
 // Positions both files at their start.
 int rewind_files(std::FILE *input, std::FILE *output);
@@ -45,13 +43,19 @@ void settle_page_and_appname(SigningConfig *config);
 
 // Builds the signature update of input for a placeholder of N digits (reading
 // the signature image when the signature is visible and one is configured),
-// copies input to output and appends the update. where receives the placeholder.
+// copies input to output and appends the update. where receives the
+// placeholder. The input must still be as opened noted it: one that changed
+// meanwhile, or changes while it is copied, is refused. digest, when given,
+// receives the signed ranges as they are written (the input as it is copied,
+// then the update's bytes around the placeholder from memory), so that the
+// output is never read back to hash it.
 int write_prepared_file(SigningConfig *config, std::FILE *input, std::FILE *output,
                         const DocumentTexts &texts, const SignerNames &signer, int visible,
-                        int certify, int N, Placeholder &where);
+                        int certify, int N, const InputState &opened, RunningDigest *digest, Placeholder &where);
 
 // The same for a document timestamp: an invisible /DocTimeStamp field whose
 // placeholder holds N digits.
-int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N, Placeholder &where);
+int write_timestamp_file(SigningConfig *config, std::FILE *input, std::FILE *output, int N,
+                         const InputState &opened, RunningDigest *digest, Placeholder &where);
 
 }  // namespace qs

@@ -16,8 +16,8 @@
 #include "core/base/input_file.h"
 #include "core/base/text.h"
 #include "core/storeless_config.h"
-#include "crypto/changes/later_changes.h"
 #include "crypto/changes/signature_assessment.h"
+#include "crypto/changes/signature_judgement.h"
 #include "crypto/hex.h"
 #include "crypto/trust/chain_trust.h"
 #include "pdf/signature_inventory.h"
@@ -27,21 +27,28 @@ namespace {
 constexpr const char *kPadesFilter = "ETSI.CAdES.detached";
 
 struct Judged {
-    qs::SignatureEntry entry;
+    const qs::SignatureJudgement *judgement = nullptr;  // shared with verify
     qs::SignatureFacts facts;
-    qs::LaterChanges changes;
     std::string pades;  // empty: none
 };
 
+// A document timestamp that may be believed: intact, its authority one that
+// may stamp and that chains to the anchors.
+bool trusted_document_timestamp(const Judged &j) {
+    return j.judgement->entry.document_timestamp && j.judgement->intact && j.facts.chain.trust == "trusted";
+}
+
 // The PAdES baseline level of a signature made with the ETSI sub-filter,
-// judged by what the document holds for it.
+// judged by what the document holds for it; only timestamps that may be
+// believed count.
 std::string pades_level(const Judged &j, const std::vector<Judged> &all) {
-    if (j.entry.document_timestamp || j.entry.subfilter != kPadesFilter || !j.facts.signing_certificate_v2)
+    const qs::SignatureEntry &entry = j.judgement->entry;
+    if (entry.document_timestamp || entry.subfilter != kPadesFilter || !j.facts.signing_certificate_v2)
         return std::string();
-    if (!j.facts.timestamp.present || !j.facts.timestamp.intact) return "B-B";
+    if (!j.facts.timestamp.trusted) return "B-B";
     if (!j.facts.chain.store_covers_chain) return "B-T";
     for (const Judged &later : all)
-        if (later.entry.document_timestamp && later.facts.intact && later.facts.revision_end > j.facts.revision_end)
+        if (trusted_document_timestamp(later) && later.judgement->revision_end > j.judgement->revision_end)
             return "B-LTA";
     return "B-LT";
 }
@@ -63,30 +70,31 @@ json_object *timestamp_json(const qs::TimestampFacts &t) {
     put(object, "time", t.time ? json_object_new_string(qs::iso_time(t.time).c_str()) : nullptr);
     put(object, "intact", json_object_new_boolean(t.intact));
     put(object, "tsa", text_or_null(t.tsa));
-    put(object, "trusted", json_object_new_boolean(t.trust == "trusted"));
+    put(object, "trusted", json_object_new_boolean(t.trusted));
     if (!t.detail.empty()) put(object, "intact_detail", json_object_new_string(t.detail.c_str()));
     if (!t.trust_detail.empty()) put(object, "trust_detail", json_object_new_string(t.trust_detail.c_str()));
     return object;
 }
 
 json_object *entry_json(const Judged &j) {
+    const qs::SignatureJudgement &g = *j.judgement;
     const qs::SignatureFacts &f = j.facts;
     json_object *object = json_object_new_object();
-    put(object, "field", json_object_new_string(j.entry.field.c_str()));
-    put(object, "kind", json_object_new_string(kind_of(j.entry)));
-    if (j.entry.certification) put(object, "certification_level", json_object_new_int(j.entry.certification));
-    put(object, "subfilter", text_or_null(j.entry.subfilter));
+    put(object, "field", json_object_new_string(g.entry.field.c_str()));
+    put(object, "kind", json_object_new_string(kind_of(g.entry)));
+    if (g.entry.certification) put(object, "certification_level", json_object_new_int(g.entry.certification));
+    put(object, "subfilter", text_or_null(g.entry.subfilter));
     put(object, "signer", text_or_null(f.signer));
     put(object, "serial", text_or_null(f.serial));
     put(object, "hash", text_or_null(f.hash));
     put(object, "signing_time", text_or_null(f.signing_time));
-    put(object, "intact", json_object_new_boolean(f.intact));
-    if (!f.intact_detail.empty()) put(object, "intact_detail", json_object_new_string(f.intact_detail.c_str()));
-    put(object, "revision_end", f.revision_end >= 0 ? json_object_new_int64(f.revision_end) : nullptr);
-    put(object, "changes", json_object_new_string(j.changes.verdict.c_str()));
-    put(object, "changes_detail", json_object_new_string(j.changes.detail.c_str()));
+    put(object, "intact", json_object_new_boolean(g.intact));
+    if (!g.intact_detail.empty()) put(object, "intact_detail", json_object_new_string(g.intact_detail.c_str()));
+    put(object, "revision_end", g.revision_end >= 0 ? json_object_new_int64(g.revision_end) : nullptr);
+    put(object, "changes", json_object_new_string(g.changes.verdict.c_str()));
+    put(object, "changes_detail", json_object_new_string(g.changes.detail.c_str()));
     json_object *kinds = json_object_new_array();
-    for (const std::string &kind : j.changes.kinds) json_object_array_add(kinds, json_object_new_string(kind.c_str()));
+    for (const std::string &kind : g.changes.kinds) json_object_array_add(kinds, json_object_new_string(kind.c_str()));
     put(object, "changes_kinds", kinds);
     put(object, "timestamp", timestamp_json(f.timestamp));
     put(object, "trust", json_object_new_string(f.chain.trust.c_str()));
@@ -97,8 +105,9 @@ json_object *entry_json(const Judged &j) {
     return object;
 }
 
+// Sound as verify judges it, and trusted.
 bool acceptable(const Judged &j) {
-    return j.facts.intact && j.changes.verdict != "disallowed" && j.facts.chain.trust == "trusted";
+    return j.judgement->intact && j.judgement->changes.verdict != "disallowed" && j.facts.chain.trust == "trusted";
 }
 
 // Every signature judged, then the whole written out.
@@ -106,21 +115,22 @@ int run_report(std::FILE *file, long size, const char *path, const std::string &
                bool &valid) {
     QPDF pdf;
     if (!qs::read_whole_document(file, pdf)) return -1;
-    std::vector<Judged> judged;
+    qs::StoreContents store;
     try {
-        const qs::StoreContents store = qs::read_security_store(pdf);
-        const qs::TrustMaterial material(anchors, store.certs, store.ocsps, store.crls);
-        for (const qs::SignatureEntry &entry : qs::list_signatures(pdf)) {
-            Judged j;
-            j.entry = entry;
-            j.facts = qs::assess_signature(file, size, entry, material);
-            const long signed_end = entry.range_readable ? entry.range[2] + entry.range[3] : size;
-            j.changes = qs::judge_later_changes(file, signed_end, size, entry.certification);
-            judged.push_back(std::move(j));
-        }
+        store = qs::read_security_store(pdf);
     } catch (const QPDFExc &e) {
         qs::report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
         return -1;
+    }
+    std::vector<qs::SignatureJudgement> judgements;
+    if (!qs::judge_signatures(file, size, pdf, judgements)) return -1;
+    const qs::TrustMaterial material(anchors, store.certs, store.ocsps, store.crls);
+    std::vector<Judged> judged;
+    for (const qs::SignatureJudgement &judgement : judgements) {
+        Judged j;
+        j.judgement = &judgement;
+        j.facts = qs::assess_signature(judgement, material);
+        judged.push_back(std::move(j));
     }
     valid = !judged.empty();
     qs::JsonPtr root(json_object_new_object());

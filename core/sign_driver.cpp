@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <quillseal/quillseal.h>
 
@@ -14,6 +15,7 @@
 #include "core/base/text.h"
 #include "core/output_path.h"
 #include "core/prepared_file.h"
+#include "core/signature_steps.h"
 #include "crypto/keys/key_store.h"
 #include "crypto/signing/byte_range.h"
 #include "crypto/signing/cms_signer.h"
@@ -46,32 +48,53 @@ int read_signer(SigningConfig *config, qs::KeyMaterial &keys, SignerText &signer
 
 int run_sign_io(FILE *input, FILE *output, const qs::DocumentTexts &texts, int visible, int timestamp,
                 int certify, SigningConfig *config) {
-    if (qs::rewind_files(input, output) < 0) return -1;
-    qs::settle_page_and_appname(config);
-    if (qs::check_signature_layout(*config) < 0) return -1;
-
-    int estimate = 0;
-    if (calculate_byte_range(config, timestamp, &estimate) < 0) return -1;
-
     qs::SignatureInputs inputs;  // released when this document is done
-    SignerText signer;
-    if (int rc = read_signer(config, inputs.keys, signer); rc < 0) return rc;
-    // The status archived in the signature is asked for before the placeholder is sized for it.
-    if (qs::settle_archived_status(config, inputs) < 0) return -1;
-    int N = 0;
-    if (qs::placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
-
     qs::Placeholder where;
-    if (qs::write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible,
-                                certify, N, where) < 0)
-        return -1;
-    if (int rc = qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs); rc < 0)
+    std::vector<unsigned char> digest;
+    if (int rc = qs::prepare_signature(input, output, texts, visible, timestamp, certify, config, inputs, where,
+                                       digest);
+        rc < 0)
+        return rc;
+    if (int rc = qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs, &digest);
+        rc < 0)
         return rc;
     qs::note_new_field(*config, where);
     return 0;
 }
 
 }  // namespace
+
+namespace qs {
+
+int prepare_signature(std::FILE *input, std::FILE *output, const DocumentTexts &texts, int visible, int timestamp,
+                      int certify, SigningConfig *config, SignatureInputs &inputs, Placeholder &where,
+                      std::vector<unsigned char> &digest) {
+    if (rewind_files(input, output) < 0) return -1;
+    InputState opened;
+    if (!note_input(input, opened)) return -1;
+    settle_page_and_appname(config);
+    if (check_signature_layout(*config) < 0) return -1;
+
+    int estimate = 0;
+    if (calculate_byte_range(config, timestamp, &estimate) < 0) return -1;
+
+    SignerText signer;
+    if (int rc = read_signer(config, inputs.keys, signer); rc < 0) return rc;
+    // The status archived in the signature is asked for before the placeholder is sized for it.
+    if (settle_archived_status(config, inputs) < 0) return -1;
+    int N = 0;
+    if (placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
+
+    RunningDigest ranges;
+    if (!ranges.start(config->hashalgo) ||
+        write_prepared_file(config, input, output, texts, {signer.name, signer.serial}, visible, certify, N, opened,
+                            &ranges, where) < 0 ||
+        ranges.finish(digest) < 0)
+        return -1;
+    return 0;
+}
+
+}  // namespace qs
 
 extern "C" {
 

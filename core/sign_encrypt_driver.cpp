@@ -17,6 +17,7 @@
 #include "core/hidden_placeholder.h"
 #include "core/output_path.h"
 #include "core/prepared_file.h"
+#include "core/signature_steps.h"
 #include "crypto/keys/key_store.h"
 #include "crypto/signing/byte_range.h"
 #include "crypto/signing/signature_room.h"
@@ -67,7 +68,8 @@ int settle_inputs(SigningConfig *config, int timestamp, qs::SignatureInputs &inp
 int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *output,
                      const qs::DocumentTexts &texts, int visible, const char *open_password,
                      int timestamp, SigningConfig *config, qs::SignatureInputs &inputs, qs::Placeholder &where) {
-    if (qs::refuse_signed_document(input.get()) < 0) return -1;
+    qs::InputState opened;
+    if (!qs::note_input(input.get(), opened) || qs::refuse_signed_document(input.get()) < 0) return -1;
     Signer signer;
     if (int rc = read_signer(config, signer); rc < 0) return rc;
     int N = 0;
@@ -79,7 +81,7 @@ int encrypt_prepared(qs::FilePtr &input, const char *output_path, std::FILE *out
     qs::settle_page_and_appname(config);
     // An encrypted document is never certified: its signature is an approval one.
     if (qs::write_prepared_file(config, input.get(), scratch.get(), texts, {signer.name.get(), signer.serial.get()},
-                                visible, 0, N, where) < 0)
+                                visible, 0, N, opened, nullptr, where) < 0)
         return -1;
     input.reset();
 
@@ -91,21 +93,35 @@ int sign_and_encrypt(qs::FilePtr &input, const char *output_path, std::FILE *out
                      const qs::DocumentTexts &texts, int visible, const char *open_password, int timestamp,
                      SigningConfig *config) {
     qs::SignatureInputs inputs;
-    qs::Placeholder prepared;
-    if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
-                                  inputs, prepared);
+    qs::Placeholder where;
+    if (int rc = qs::prepare_encrypted_signature(input, output_path, output, texts, visible, open_password,
+                                                 timestamp, config, inputs, where);
         rc < 0)
         return rc;
-
-    qs::Placeholder where;
-    if (qs::restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
     if (int rc = qs::fill_placeholder(config, output, where.a, where.b, where.c, where.N, timestamp, &inputs); rc < 0)
         return rc;
-    qs::note_new_field(*config, prepared);
+    qs::note_new_field(*config, where);
     return 0;
 }
 
 }  // namespace
+
+namespace qs {
+
+int prepare_encrypted_signature(FilePtr &input, const char *output_path, std::FILE *output,
+                                const DocumentTexts &texts, int visible, const char *open_password, int timestamp,
+                                SigningConfig *config, SignatureInputs &inputs, Placeholder &where) {
+    Placeholder prepared;
+    if (int rc = encrypt_prepared(input, output_path, output, texts, visible, open_password, timestamp, config,
+                                  inputs, prepared);
+        rc < 0)
+        return rc;
+    if (restore_placeholder(output, open_password, prepared.N, where) < 0) return -1;
+    where.new_field = prepared.new_field;
+    return 0;
+}
+
+}  // namespace qs
 
 extern "C" {
 

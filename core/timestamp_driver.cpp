@@ -59,15 +59,18 @@ int restart_output(std::FILE *input, std::FILE *output) {
     return 0;
 }
 
-// One round: prepare the output with N digits of room and request the token.
-// token receives the granted token's hex text.
-int prepare_and_stamp(SigningConfig *config, std::FILE *input, std::FILE *output, int N, qs::Placeholder &where,
-                      std::string &hex) {
+// One round: prepare the output with N digits of room, hashing its signed
+// ranges as they are written, and request the token. hex receives the
+// granted token's hex text.
+int prepare_and_stamp(SigningConfig *config, std::FILE *input, std::FILE *output, int N,
+                      const qs::InputState &opened, qs::Placeholder &where, std::string &hex) {
     if (restart_output(input, output) < 0) return -1;
-    if (qs::write_timestamp_file(config, input, output, N, where) < 0) return -1;
     const char *name = imprint_name(*config);
+    qs::RunningDigest ranges;
     std::vector<unsigned char> digest;
-    if (qs::digest_ranges(name, output, where.a, where.b, where.c, digest) < 0) return -1;
+    if (!ranges.start(name) || qs::write_timestamp_file(config, input, output, N, opened, &ranges, where) < 0 ||
+        ranges.finish(digest) < 0)
+        return -1;
     std::string token;
     if (qs::fetch_timestamp_token(config, EVP_get_digestbyname(name), digest, token) < 0) return -1;
     hex = qs::lower_hex(reinterpret_cast<const unsigned char *>(token.data()), token.size());
@@ -76,12 +79,14 @@ int prepare_and_stamp(SigningConfig *config, std::FILE *input, std::FILE *output
 
 int run_timestamp_io(std::FILE *input, std::FILE *output, SigningConfig *config) {
     if (tsa_ok(config, 1) < 0) return -1;
+    qs::InputState opened;
+    if (!qs::note_input(input, opened)) return -1;
     int N = 0;
     if (first_guess(*config, N) < 0) return -1;
     for (int round = 1;; ++round) {
         qs::Placeholder where;
         std::string hex;
-        if (prepare_and_stamp(config, input, output, N, where, hex) < 0) return -1;
+        if (prepare_and_stamp(config, input, output, N, opened, where, hex) < 0) return -1;
         if (static_cast<long>(hex.size()) <= N || round == kRounds)
             return qs::write_signature_text(output, where.a, where.b, hex);
         handle_debug_message(config, qs::format("The timestamp token needs %zu digits; preparing again",

@@ -29,9 +29,9 @@ namespace {
 constexpr const char *kDetached = "/adbe.pkcs7.detached";
 
 // The digest of the prepared file's signed ranges, as a malloc'd lowercase hex text.
-int hand_out_digest(SigningConfig *config, std::FILE *prepared, const qs::Placeholder &where, char **digest) {
+int hand_out_digest(qs::RunningDigest &ranges, char **digest) {
     std::vector<unsigned char> bytes;
-    if (qs::digest_ranges(config->hashalgo, prepared, where.a, where.b, where.c, bytes) < 0) return -1;
+    if (ranges.finish(bytes) < 0) return -1;
     *digest = qs::malloc_text(qs::lower_hex(bytes.data(), bytes.size()));
     if (!*digest) {
         qs::report("Out of memory for the digest text.");
@@ -44,6 +44,8 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
                       const qs::SignerNames &signer, int timestamp, int certify, char **digest,
                       bool prepare_only, SigningConfig *config) {
     if (qs::rewind_files(input, output) < 0) return -1;
+    qs::InputState opened;
+    if (!qs::note_input(input, opened)) return -1;
     if (prepare_only) qs::copy_field(config->subfilter, kDetached);
     qs::settle_page_and_appname(config);
     // A PAdES signature made elsewhere must still be made with SHA-2: the
@@ -60,9 +62,12 @@ int run_sign_start_io(std::FILE *input, std::FILE *output, const qs::DocumentTex
     if (qs::placeholder_for(*config, timestamp, inputs, estimate, N) < 0) return -1;
 
     qs::Placeholder where;
-    if (qs::write_prepared_file(config, input, output, texts, signer, visible, certify, N, where) < 0)
+    qs::RunningDigest ranges;
+    if (!prepare_only && !ranges.start(config->hashalgo)) return -1;
+    if (qs::write_prepared_file(config, input, output, texts, signer, visible, certify, N, opened,
+                                prepare_only ? nullptr : &ranges, where) < 0)
         return -1;
-    if (!prepare_only && hand_out_digest(config, output, where, digest) < 0) return -1;
+    if (!prepare_only && hand_out_digest(ranges, digest) < 0) return -1;
     qs::note_new_field(*config, where);
     return 0;
 }

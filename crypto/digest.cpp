@@ -60,7 +60,33 @@ bool digest_span(EVP_MD_CTX *ctx, std::FILE *file, long start, long length, Bloc
     return true;
 }
 
+// The value of a digest fed so far.
+int finish_digest(EVP_MD_CTX *ctx, std::vector<unsigned char> &digest) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!ctx || EVP_DigestFinal_ex(ctx, out, &length) != 1) {
+        report_openssl("Error computing the document digest...");
+        return -1;
+    }
+    digest.assign(out, out + length);
+    return 0;
+}
+
 }  // namespace
+
+bool RunningDigest::start(const char *name) {
+    const EVP_MD *md = digest_by_name(name);
+    if (!md) return false;
+    ctx_ = start_digest(md);
+    if (!ctx_) report_openssl("Error computing the document digest...");
+    return static_cast<bool>(ctx_);
+}
+
+bool RunningDigest::add(const void *data, std::size_t length) {
+    return ctx_ && (length == 0 || EVP_DigestUpdate(ctx_.get(), data, length) == 1);
+}
+
+int RunningDigest::finish(std::vector<unsigned char> &digest) { return finish_digest(ctx_.get(), digest); }
 
 int digest_ranges(const char *name, std::FILE *file, long a, long b, long c,
                   std::vector<unsigned char> &digest) {
@@ -76,14 +102,7 @@ int digest_ranges(const char *name, std::FILE *file, long a, long b, long c,
         report("Error reading the signed byte ranges of the file...");
         return -1;
     }
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out, &length) != 1) {
-        report_openssl("Error computing the document digest...");
-        return -1;
-    }
-    digest.assign(out, out + length);
-    return 0;
+    return finish_digest(ctx.get(), digest);
 }
 
 }  // namespace qs

@@ -102,13 +102,14 @@ void open_document(QPDF &pdf, std::FILE *input, const char *password) {
     if (pdf.isEncrypted()) throw std::runtime_error("Encrypted PDFs cannot be given LTV data.");
 }
 
-// The data of every signed field of the form, at any depth, in field order.
-// relied_on receives the objects the data was read from.
-bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<QPDFObjGen> &relied_on) {
+// The /Contents of every signed field of the form, at any depth, in field
+// order, each signature once; false (reported) when the document has no form.
+// relied_on receives the objects they were read from.
+bool signed_contents(QPDF &pdf, std::vector<std::string> &signatures, std::set<QPDFObjGen> &relied_on) {
     QPDFObjectHandle catalog = pdf.getRoot();
     QPDFObjectHandle form = catalog.getKey("/AcroForm");
     QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
-    relied_on = {catalog.getObjGen(), form.getObjGen(), fields.getObjGen()};
+    relied_on.insert({catalog.getObjGen(), form.getObjGen(), fields.getObjGen()});
     if (!fields.isArray()) {
         report(kNotSigned);
         return false;
@@ -120,8 +121,17 @@ bool gather(QPDF &pdf, const LtvSource &source, SecurityStore &store, std::set<Q
         if (!contents.isString()) continue;  // not signed (yet)
         if (value.isIndirect() && !values.insert(value.getObjGen()).second) continue;
         relied_on.insert({field.field.getObjGen(), value.getObjGen()});
+        signatures.push_back(contents.getStringValue());
+    }
+    return true;
+}
+
+// The data of every signature, each gathered with the rest of the document
+// at hand for finding issuers.
+bool gather(const DocumentMaterial &document, const LtvSource &source, SecurityStore &store) {
+    for (const std::string &contents : document.signatures) {
         LtvSignatureData data;
-        if (!source(contents.getStringValue(), data)) {
+        if (!source(contents, document, data)) {
             report(kNoData);
             return false;
         }
@@ -311,8 +321,12 @@ bool build_dss_update(std::FILE *input, const char *password, const LtvSource &s
         std::set<QPDFObjGen> relied_on;
         // A /Size out of range is refused before any fetch.
         const int first = first_new_object_number(pdf, pdf.getTrailer());
-        if (!gather(pdf, source, store, relied_on)) return false;
+        DocumentMaterial document;
+        if (!signed_contents(pdf, document.signatures, relied_on)) return false;
         const EarlierStore earlier = read_earlier_store(pdf.getRoot(), relied_on);
+        for (const std::string &bytes : earlier.certs.bytes)
+            if (!bytes.empty()) document.store_certificates.push_back(bytes);
+        if (!gather(document, source, store)) return false;
         warnings.collect(pdf);
         warnings.refuse_about(relied_on);
         update = write_update(pdf, store, earlier, tail, first);

@@ -21,9 +21,18 @@ struct LtvSignatureData {
     std::vector<LtvItem> certs, crls, ocsps;
 };
 
+// What the document holds besides one signature that may name the issuer of a
+// certificate: the /Contents bytes of every signature and document timestamp,
+// and the DER of every certificate of the store the document already has.
+struct DocumentMaterial {
+    std::vector<std::string> signatures;
+    std::vector<std::string> store_certificates;
+};
+
 // Gathers the LTV data of the signature whose /Contents bytes are given;
 // false when it cannot (reported).
-using LtvSource = std::function<bool(std::string_view contents, LtvSignatureData &data)>;
+using LtvSource =
+    std::function<bool(std::string_view contents, const DocumentMaterial &document, LtvSignatureData &data)>;
 
 // Builds the update that gives input a DSS: one stream per distinct
 // certificate, CRL and OCSP response of its signatures, the VRI dictionary

@@ -38,7 +38,9 @@ void collect(QPDFObjectHandle catalog, QPDFObjectHandle fields, const std::strin
         const std::string name = field_name(field, parent);
         collect(catalog, field.getKey("/Kids"), name, level + 1, seen, out);
         QPDFObjectHandle value = field.getKey("/V");
-        if (!value.isDictionary() || !value.hasKey("/ByteRange") || !value.hasKey("/Contents")) continue;
+        // A value with a /ByteRange is a signature, its /Contents readable or not: one that
+        // cannot be read is judged broken, never passed over.
+        if (!value.isDictionary() || !value.hasKey("/ByteRange")) continue;
         // A signature that stands in a field and in its widget is one signature.
         if (value.isIndirect() && !seen.insert(value.getObjGen()).second) continue;
         SignatureEntry entry;
@@ -117,8 +119,11 @@ std::vector<SignatureEntry> list_signatures(QPDF &pdf) {
     QPDFObjectHandle form = catalog.getKey("/AcroForm");
     std::set<QPDFObjGen> seen;
     if (form.isDictionary()) collect(catalog, form.getKey("/Fields"), "", 0, seen, entries);
-    // Oldest first: the signed bytes of an earlier signature end earlier.
+    // Oldest first: the signed bytes of an earlier signature end earlier. One
+    // whose /ByteRange cannot be read has no place among them and goes last,
+    // so that it is never passed over as an older signature.
     std::stable_sort(entries.begin(), entries.end(), [](const SignatureEntry &a, const SignatureEntry &b) {
+        if (a.range_readable != b.range_readable) return a.range_readable;
         return a.range[2] + a.range[3] < b.range[2] + b.range[3];
     });
     return entries;

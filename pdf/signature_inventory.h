@@ -34,7 +34,7 @@ bool read_whole_document(std::FILE *file, QPDF &pdf);
 bool read_byte_range(QPDFObjectHandle value, long range[4]);
 
 // The signed fields of the form (with /Kids followed), oldest first: in the
-// order their signed ranges end.
+// order their signed ranges end, those whose /ByteRange cannot be read last.
 std::vector<SignatureEntry> list_signatures(QPDF &pdf);
 
 // The DER items of the document's security store.

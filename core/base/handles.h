@@ -11,6 +11,7 @@
 #include <json-c/json.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/ec.h>
 #include <openssl/ess.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
@@ -20,6 +21,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <openssl/provider.h>
+#include <openssl/conf.h>
+#include <openssl/store.h>
+#include <openssl/ui.h>
 // The ENGINE interface is deprecated in OpenSSL 3 but still the way to reach
 // PKCS#11 devices through an engine object; only its two release calls are
 // named here, and crypto/pkcs11_engine.cpp is the one user of the rest.
@@ -60,6 +64,7 @@ inline void unload_provider(OSSL_PROVIDER *p) { OSSL_PROVIDER_unload(p); }
 inline void free_attribute_stack_shallow(STACK_OF(X509_ATTRIBUTE) *s) { sk_X509_ATTRIBUTE_free(s); }
 inline void free_crl_stack(STACK_OF(X509_CRL) *s) { sk_X509_CRL_pop_free(s, X509_CRL_free); }
 inline void free_x509_info_stack(STACK_OF(X509_INFO) *s) { sk_X509_INFO_pop_free(s, X509_INFO_free); }
+inline void close_store(OSSL_STORE_CTX *s) { OSSL_STORE_close(s); }
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 // An engine's functional reference (from ENGINE_init) and its structural one.
@@ -80,6 +85,8 @@ using X509NamePtr = CHandle<X509_NAME, X509_NAME_free>;
 using X509StorePtr = CHandle<X509_STORE, X509_STORE_free>;
 using EvpPkeyPtr = CHandle<EVP_PKEY, EVP_PKEY_free>;
 using EvpMdCtxPtr = CHandle<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EvpPkeyCtxPtr = CHandle<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using EcdsaSigPtr = CHandle<ECDSA_SIG, ECDSA_SIG_free>;
 using EvpCipherCtxPtr = CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
 using Pkcs12Ptr = CHandle<PKCS12, PKCS12_free>;
 using Pkcs7Ptr = CHandle<PKCS7, PKCS7_free>;
@@ -88,6 +95,7 @@ using Asn1IntegerPtr = CHandle<ASN1_INTEGER, ASN1_INTEGER_free>;
 using Asn1ObjectPtr = CHandle<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1OctetStringPtr = CHandle<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 using Asn1TypePtr = CHandle<ASN1_TYPE, ASN1_TYPE_free>;
+using Asn1TimePtr = CHandle<ASN1_TIME, ASN1_TIME_free>;
 using BignumPtr = CHandle<BIGNUM, BN_free>;
 using OcspResponsePtr = CHandle<OCSP_RESPONSE, OCSP_RESPONSE_free>;
 using OcspBasicPtr = CHandle<OCSP_BASICRESP, OCSP_BASICRESP_free>;
@@ -102,7 +110,14 @@ using X509AlgorPtr = CHandle<X509_ALGOR, X509_ALGOR_free>;
 using X509CrlPtr = CHandle<X509_CRL, X509_CRL_free>;
 using AuthorityInfoAccessPtr = CHandle<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>;
 using CrlDistPointsPtr = CHandle<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
+using IssuingDistPointPtr = CHandle<ISSUING_DIST_POINT, ISSUING_DIST_POINT_free>;
+using ExtendedKeyUsagePtr = CHandle<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using ProviderPtr = CHandle<OSSL_PROVIDER, unload_provider>;
+using LibCtxPtr = CHandle<OSSL_LIB_CTX, OSSL_LIB_CTX_free>;
+using ConfPtr = CHandle<CONF, NCONF_free>;
+using StoreCtxPtr = CHandle<OSSL_STORE_CTX, close_store>;
+using StoreInfoPtr = CHandle<OSSL_STORE_INFO, OSSL_STORE_INFO_free>;
+using UiMethodPtr = CHandle<UI_METHOD, UI_destroy_method>;
 using X509AttributeStackViewPtr = CHandle<STACK_OF(X509_ATTRIBUTE), free_attribute_stack_shallow>;
 using EssSigningCertV2Ptr = CHandle<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free>;
 using X509CrlStackPtr = CHandle<STACK_OF(X509_CRL), free_crl_stack>;

@@ -59,4 +59,51 @@ FilePtr open_input_file(const char *path, OpenFor mode) {
     return file;
 }
 
+namespace {
+
+bool state_of(std::FILE *input, InputState &state) {
+    struct stat info {};
+    if (!input || ::fstat(fileno(input), &info) != 0) return false;
+    state.size = static_cast<long long>(info.st_size);
+    state.modified_ns = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    state.device = static_cast<unsigned long long>(info.st_dev);
+    state.inode = static_cast<unsigned long long>(info.st_ino);
+    return true;
+}
+
+constexpr const char *kChanged = "The input document changed while it was being signed: ";
+
+}  // namespace
+
+bool note_input(std::FILE *input, InputState &state) {
+    if (state_of(input, state)) return true;
+    report("The input document's size cannot be read.");
+    return false;
+}
+
+bool input_unchanged(std::FILE *input, const InputState &noted) {
+    InputState now;
+    if (!state_of(input, now)) {
+        report("The input document's size cannot be read.");
+        return false;
+    }
+    // No system error stands behind these: the message says it all.
+    if (now.size != noted.size) {
+        report(format("%sit had %lld bytes and now has %lld.", kChanged, noted.size, now.size));
+        errno = 0;
+        return false;
+    }
+    if (now.modified_ns != noted.modified_ns || now.device != noted.device || now.inode != noted.inode) {
+        report(format("%sanother process wrote to it.", kChanged));
+        errno = 0;
+        return false;
+    }
+    return true;
+}
+
+void report_input_shorter(const InputState &noted, long long read) {
+    report(format("%sit had %lld bytes and ended after %lld.", kChanged, noted.size, read));
+    errno = 0;
+}
+
 }  // namespace qs

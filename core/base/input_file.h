@@ -3,6 +3,8 @@
 // /dev/zero never ends.
 #pragma once
 
+#include <cstdio>
+
 #include "core/base/handles.h"
 
 namespace qs {
@@ -19,5 +21,24 @@ FilePtr open_regular_file(const char *path, bool &not_regular, OpenFor mode = Op
 // open_regular_file that reports its failure: the system error in the form
 // "%s [File: %s]", or that the path names no regular file.
 FilePtr open_input_file(const char *path, OpenFor mode = OpenFor::Reading);
+
+// An open input as it was when its signing began. Its bytes are signed as they
+// were read: a document that changes meanwhile (rewritten, truncated or grown
+// by another process) must not be signed as bytes it no longer holds.
+struct InputState {
+    long long size = -1;
+    long long modified_ns = 0;
+    unsigned long long device = 0, inode = 0;
+};
+
+// The state of an open input; false, reported, when it cannot be read.
+bool note_input(std::FILE *input, InputState &state);
+
+// True while the open input is as noted. Otherwise false, reported as "The
+// input document changed while it was being signed: ...".
+bool input_unchanged(std::FILE *input, const InputState &noted);
+
+// The report of an input that ended before the noted size was read.
+void report_input_shorter(const InputState &noted, long long read);
 
 }  // namespace qs

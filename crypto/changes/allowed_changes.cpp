@@ -1,14 +1,17 @@
 // Judging one rewritten object against what it was used for. Values are
 // compared by their text, with references to other objects as references:
 // an object the reference points to that changed is judged on its own.
-// Signatures added by an update are not verified here; they must be signed
-// over the update that adds them, so that a field that shows an appearance
-// is one somebody signed.
+// Signatures added by an update must be signed over the update that adds
+// them and verify over their own ranges, so that a field that shows an
+// appearance is one somebody signed.
 #include "crypto/changes/allowed_changes.h"
 
 #include <string>
 #include <vector>
 
+#include "core/base/guard.h"
+#include "crypto/changes/verifier.h"
+#include "pdf/signature_inventory.h"
 #include "crypto/changes/form_changes.h"
 
 namespace qs {
@@ -280,13 +283,26 @@ std::string unchangeable(const ObjectUse &use, UpdateContext &context) {
 
 }  // namespace
 
+bool verifies_over_own_ranges(QPDFObjectHandle value, const UpdateContext &context) {
+    long range[4];
+    if (!context.file || !read_byte_range(entry(value, "/ByteRange"), range)) return false;
+    ToleratedFailure tolerated;
+    CmsPtr cms;
+    const bool verified =
+        verify_signature_at(context.file, context.bounds.end, range, is_timestamp(value), cms) == 0;
+    tolerated.take();
+    return verified;
+}
+
 void find_added_signature_fields(UpdateContext &context) {
     QPDFObjectHandle fields = entry(entry(context.after.getRoot(), "/AcroForm"), "/Fields");
     if (!fields.isArray()) return;
     for (QPDFObjectHandle field : fields.aitems()) {
         if (!field.isIndirect() || context.added.count(field.getObjGen()) == 0) continue;
         QPDFObjectHandle value = entry(field, "/V");
-        if (!is_signature_field(field) || !signed_over(value, context.bounds)) continue;
+        if (!is_signature_field(field) || !signed_over(value, context.bounds) ||
+            !verifies_over_own_ranges(value, context))
+            continue;
         context.kinds |= is_timestamp(value) ? kUpdateTimestamp : kUpdateSignature;
         context.signature_fields.insert(field.getObjGen());
         if (is_widget(field)) context.signature_widgets.insert(field.getObjGen());

@@ -6,6 +6,7 @@
 // the user learns what is different.
 #pragma once
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ struct UpdateContext {
     std::set<QPDFObjGen> signature_widgets;   // the widget annotations of those fields
     bool information_changed = false;         // the document information has new text
     unsigned kinds = 0;                       // UpdateKind of the changes let pass
+    std::FILE *file = nullptr;                // the document, to verify the signatures an update adds
     FormRules rules = FormRules();            // the locks and filling rights in force
     std::set<QPDFObjGen> signed_fields = {};  // empty signature fields of the form the update signs, and their widgets
     std::set<QPDFObjGen> grown_parents = {};  // parent fields of the form that take an added signed field
@@ -66,9 +68,16 @@ bool gains_only(QPDFObjectHandle before, QPDFObjectHandle after, const std::set<
 // whose contents hold something: the field was signed in that update.
 bool signed_over(QPDFObjectHandle value, const UpdateBounds &bounds);
 
+// The signature value verifies, cryptographically, over its own ranges of
+// the revision that ends at context's bounds: only then does a signature an
+// update adds, in a new field or in an empty one of the form, count as one.
+bool verifies_over_own_ranges(QPDFObjectHandle value, const UpdateContext &context);
+
 // Fills the context's signature fields and widgets from the form of the
 // revision after the update: the added fields whose value is a signature
-// that covers the update, which must be known with the added objects.
+// that covers the update and verifies over its own ranges, which must be
+// known with the added objects. A field whose signature does not verify is
+// unsigned content.
 void find_added_signature_fields(UpdateContext &context);
 
 // What the update changed in the trailer (the catalog it points to, the

@@ -199,7 +199,8 @@ FormRules form_rules(QPDF &signed_revision) {
 void find_signed_form_fields(UpdateContext &context) {
     for (FormField &field : terminal_fields(context.after.getRoot())) {
         QPDFObjectHandle value = field_value(field);
-        if (!field.field.isIndirect() || !is_signature_field(field.field) || !signed_over(value, context.bounds))
+        if (!field.field.isIndirect() || !is_signature_field(field.field) || !signed_over(value, context.bounds) ||
+            !verifies_over_own_ranges(value, context))
             continue;
         const QPDFObjGen id = field.field.getObjGen();
         const bool timestamp = is_name(entry(value, "/Type"), "/DocTimeStamp");

@@ -16,7 +16,6 @@
 #include <openssl/evp.h>
 #include <qpdf/Pipeline.hh>
 
-#include "core/base/guard.h"
 #include "core/base/handles.h"
 #include "crypto/changes/allowed_changes.h"
 #include "crypto/changes/form_changes.h"
@@ -164,10 +163,11 @@ std::string first_change(UpdateContext &context, const TableChanges &table) {
 
 // The failure message for the update from before to after, or an empty text
 // with the kinds of its changes added to kinds.
-std::string revision_change(QPDF &before, QPDF &after, const UpdateBounds &bounds, const FormRules &rules,
-                            unsigned &kinds) {
+std::string revision_change(std::FILE *file, QPDF &before, QPDF &after, const UpdateBounds &bounds,
+                            const FormRules &rules, unsigned &kinds) {
     const TableChanges table = compare_tables(before, after);
     UpdateContext context{before, after, bounds, table.added, {}, {}};
+    context.file = file;
     context.rules = rules;
     const std::string change = first_change(context, table);
     const std::string damage = damage_in_update(after, table);
@@ -212,7 +212,7 @@ LaterUpdates judge_updates(std::FILE *file, long signed_end, long size) {
         const std::string layout = update_layout_problem(file, place, *before, *after);
         if (!layout.empty()) return refused(kAmbiguous + layout);
         const std::string problem =
-            revision_change(*before, *after, {start, ends[i].eof, ends[i].end}, rules, result.kinds);
+            revision_change(file, *before, *after, {start, ends[i].eof, ends[i].end}, rules, result.kinds);
         if (!problem.empty()) return refused(problem);
         before = std::move(after);
         previous_section = ends[i].startxref;
@@ -232,13 +232,6 @@ LaterUpdates judge_later_updates(std::FILE *file, long signed_end, long size) {
     } catch (const std::exception &e) {
         return refused(kUnreadable + e.what());
     }
-}
-
-int check_later_revisions(std::FILE *file, long signed_end, long size) {
-    const LaterUpdates updates = judge_later_updates(file, signed_end, size);
-    if (updates.outcome != LaterUpdates::Outcome::Refused) return 0;
-    report(updates.reason);
-    return -1;
 }
 
 }  // namespace qs

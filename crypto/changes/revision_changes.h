@@ -28,9 +28,4 @@ struct LaterUpdates {
 // ends at signed_end (the end of a signature's byte range), update by update.
 LaterUpdates judge_later_updates(std::FILE *file, long signed_end, long size);
 
-// The same for the verification of the signature whose range ends at
-// signed_end: 0 when no update changes what it signed; otherwise -1 with the
-// reason in the message slot.
-int check_later_revisions(std::FILE *file, long signed_end, long size);
-
 }  // namespace qs

@@ -10,14 +10,12 @@
 
 #include "core/base/guard.h"
 #include "core/base/handles.h"
-#include "crypto/changes/verifier.h"
 #include "crypto/object_ids.h"
 #include "crypto/timestamps/timestamp_check.h"
+#include "crypto/trust/timestamp_trust.h"
 
 namespace qs {
 namespace {
-
-constexpr long kEofSearch = 1024;
 
 CmsPtr decode_cms(const unsigned char *der, std::size_t length) {
     if (length == 0 || length > static_cast<std::size_t>(LONG_MAX)) return nullptr;
@@ -102,18 +100,8 @@ std::vector<std::string> archived_responses(CMS_SignerInfo *si) {
     return responses;
 }
 
-// The offset of the "%%EOF" that ends the bytes [0, end).
-long eof_before(std::FILE *file, long end) {
-    const long from = end > kEofSearch ? end - kEofSearch : 0;
-    std::vector<char> tail(static_cast<std::size_t>(end - from));
-    if (tail.empty() || std::fseek(file, from, SEEK_SET) != 0 || std::fread(tail.data(), 1, tail.size(), file) != tail.size())
-        return -1;
-    const std::string text(tail.data(), tail.size());
-    const std::size_t at = text.rfind("%%EOF");
-    return at == std::string::npos ? -1 : from + static_cast<long>(at);
-}
-
-// The signature timestamp a SignerInfo carries over its signature value.
+// The signature timestamp a SignerInfo carries over its signature value,
+// and whether it may be believed.
 TimestampFacts signature_timestamp(CMS_SignerInfo *si, const TrustMaterial &material) {
     TimestampFacts facts;
     const int at = CMS_unsigned_get_attr_by_NID(si, NID_id_smime_aa_timeStampToken, -1);
@@ -125,6 +113,7 @@ TimestampFacts signature_timestamp(CMS_SignerInfo *si, const TrustMaterial &mate
     TokenImprint imprint;
     if (!token || !read_token(token.get(), imprint)) {
         facts.detail = token ? tolerated.take() : "the signature timestamp is no timestamp token";
+        facts.trust_detail = facts.detail;
         return facts;
     }
     facts.time = imprint.time;
@@ -142,46 +131,19 @@ TimestampFacts signature_timestamp(CMS_SignerInfo *si, const TrustMaterial &mate
                             : signed_ok ? std::string() : tolerated.take();
     tolerated.take();
     X509Ptr tsa = first_signer(token.get());
-    if (tsa) {
-        facts.tsa = subject_line(tsa.get());
-        X509StackPtr certs(CMS_get1_certs(token.get()));
-        const ChainVerdict chain = judge_chain(tsa.get(), certs.get(), {}, imprint.time, material);
-        facts.trust = chain.trust;
-        facts.trust_detail = chain.trust_detail;
-    } else {
-        facts.trust = "untrusted";
+    if (tsa) facts.tsa = subject_line(tsa.get());
+    if (!facts.intact) {
+        facts.trust_detail = facts.detail;
+    } else if (!tsa) {
         facts.trust_detail = "the token names no certificate of its authority";
+    } else {
+        X509StackPtr certs(CMS_get1_certs(token.get()));
+        const ChainVerdict chain = judge_timestamp_authority(tsa.get(), certs.get(), imprint.time, material);
+        facts.trusted = chain.trust == "trusted";
+        if (!facts.trusted) facts.trust_detail = chain.trust_detail;
     }
     ERR_clear_error();
     return facts;
-}
-
-// Integrity: the ranges frame /Contents and the object verifies over them.
-CmsPtr read_and_verify(std::FILE *file, long size, const SignatureEntry &entry, SignatureFacts &facts) {
-    ToleratedFailure tolerated;
-    if (!entry.range_readable) {
-        facts.intact_detail = "the /ByteRange is not an array of four integers";
-        return nullptr;
-    }
-    std::vector<unsigned char> der;
-    const long a = entry.range[1], b = entry.range[2], c = entry.range[3];
-    if (check_signed_layout(file, size, entry.range) < 0 || read_signature_bytes(file, a, b, der) < 0) {
-        facts.intact_detail = tolerated.take();
-        return nullptr;
-    }
-    facts.revision_end = eof_before(file, b + c);
-    CmsPtr cms = decode_cms(der.data(), der.size());
-    if (!cms) {
-        facts.intact_detail = "the signature contents are no CMS object";
-        return nullptr;
-    }
-    const int rc = entry.document_timestamp || is_timestamp_token(cms.get())
-                       ? verify_document_timestamp(cms.get(), file, a, b, c)
-                       : verify_cms(cms.get(), file, a, b, c);
-    facts.intact = rc == 0;
-    if (!facts.intact) facts.intact_detail = tolerated.take();
-    tolerated.take();
-    return cms;
 }
 
 }  // namespace
@@ -211,29 +173,30 @@ std::string iso_date(const std::string &pdf_date) {
     return iso;
 }
 
-SignatureFacts assess_signature(std::FILE *file, long size, const SignatureEntry &entry,
-                                const TrustMaterial &material) {
+SignatureFacts assess_signature(const SignatureJudgement &judged, const TrustMaterial &material) {
     SignatureFacts facts;
+    const SignatureEntry &entry = judged.entry;
     facts.signing_time = iso_date(entry.claimed_time);
-    CmsPtr cms = read_and_verify(file, size, entry, facts);
+    CMS_ContentInfo *cms = judged.cms.get();
     if (!cms) {
         facts.chain.trust_detail = "the signature cannot be read";
         return facts;
     }
-    X509Ptr signer = first_signer(cms.get());
+    X509Ptr signer = first_signer(cms);
     if (signer) {
         facts.signer = subject_line(signer.get());
         facts.serial = serial_text(signer.get());
     }
-    X509StackPtr certs(CMS_get1_certs(cms.get()));
-    STACK_OF(CMS_SignerInfo) *signers = CMS_get0_SignerInfos(cms.get());
+    X509StackPtr certs(CMS_get1_certs(cms));
+    STACK_OF(CMS_SignerInfo) *signers = CMS_get0_SignerInfos(cms);
     CMS_SignerInfo *si = sk_CMS_SignerInfo_num(signers) > 0 ? sk_CMS_SignerInfo_value(signers, 0) : nullptr;
+    const bool document_timestamp = entry.document_timestamp || is_timestamp_token(cms);
     std::time_t at = std::time(nullptr);
     std::vector<std::string> archived;
-    if (entry.document_timestamp || is_timestamp_token(cms.get())) {
+    if (document_timestamp) {
         TokenImprint imprint;
         ToleratedFailure tolerated;
-        if (read_token(cms.get(), imprint)) {
+        if (read_token(cms, imprint)) {
             facts.hash = imprint.digest_name;
             facts.signing_time = iso_time(imprint.time);
             at = imprint.time;
@@ -244,12 +207,15 @@ SignatureFacts assess_signature(std::FILE *file, long size, const SignatureEntry
         facts.signing_certificate_v2 = CMS_signed_get_attr_by_NID(si, NID_id_smime_aa_signingCertificateV2, -1) >= 0;
         archived = archived_responses(si);
         facts.timestamp = signature_timestamp(si, material);
-        if (facts.timestamp.intact) at = facts.timestamp.time;
+        if (facts.timestamp.trusted) at = facts.timestamp.time;
     }
-    if (signer) {
-        facts.chain = judge_chain(signer.get(), certs.get(), archived, at, material);
-    } else {
+    if (!signer) {
         facts.chain.trust_detail = "the signature names no certificate of its signer";
+    } else if (document_timestamp) {
+        // A document timestamp's signer is its authority, which must be one that may stamp.
+        facts.chain = judge_timestamp_authority(signer.get(), certs.get(), at, material);
+    } else {
+        facts.chain = judge_chain(signer.get(), certs.get(), archived, at, material);
     }
     ERR_clear_error();
     return facts;

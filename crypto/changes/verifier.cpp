@@ -1,9 +1,8 @@
-// Verification of the newest signature of a document: find its byte range,
-// check that the range frames the signature contents inside the file, decode
-// the CMS object and let OpenSSL verify it against the signed bytes, which are
-// streamed from the file. When updates follow the signed bytes, each of them
-// must leave what was signed as it was. The signer's display name travels
-// back through the message slot.
+// Verification of a signed document: each signature's byte range must frame
+// its contents inside the file, and its CMS object must verify against the
+// signed bytes, which are streamed from the file. The updates after each
+// signature must leave what it signed as it was. The newest signer's display
+// name travels back through the message slot.
 #include "crypto/changes/verifier.h"
 
 #include <sys/stat.h>
@@ -19,7 +18,6 @@
 #define POINTERHOLDER_TRANSITION 4
 #endif
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <openssl/err.h>
@@ -30,12 +28,12 @@
 #include "core/base/handles.h"
 #include "core/base/input_file.h"
 #include "core/base/text.h"
-#include "crypto/changes/revision_changes.h"
+#include "crypto/changes/signature_judgement.h"
 #include "crypto/changes/signed_ranges.h"
 #include "crypto/digest.h"
 #include "crypto/hex.h"
 #include "crypto/timestamps/timestamp_check.h"
-#include "pdf/signature_lookup.h"
+#include "pdf/signature_inventory.h"
 
 namespace qs {
 namespace {
@@ -131,34 +129,24 @@ int verify_encapsulated(CMS_ContentInfo *cms, std::FILE *file, long a, long b, l
 
 int find_newest_signature(std::FILE *file, long range[4]) {
     for (int i = 0; i < 4; ++i) range[i] = -1;
-    SignatureField field;
-    SignatureSearch found = SignatureSearch::None;
+    QPDF pdf;
+    if (!read_whole_document(file, pdf)) return -1;
+    std::vector<SignatureEntry> entries;
     try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile("signed document", file, false, "");
-        found = find_signature_field(pdf, false, field);
-    } catch (const QPDFExc &e) {
-        if (e.getErrorCode() == qpdf_e_password) {
-            report("The document is encrypted; it cannot be opened without its password.");
-            return -1;
-        }
-        // The detail alone: qpdf's full text opens with the reader's own name for the file.
-        report(std::string("The document cannot be read as a PDF: ") + e.getMessageDetail());
-        return -1;
+        entries = list_signatures(pdf);
     } catch (const std::exception &e) {
         report(std::string("The document cannot be read as a PDF: ") + e.what());
         return -1;
     }
-    if (found == SignatureSearch::None) {
+    if (entries.empty()) {
         report("No signature found!");
         return -1;
     }
-    if (found == SignatureSearch::Malformed) {
+    if (!entries.back().range_readable) {
         report("The /ByteRange of the newest signature is not an array of four integers.");
         return -1;
     }
-    for (int i = 0; i < 4; ++i) range[i] = field.range[i];
+    for (int i = 0; i < 4; ++i) range[i] = entries.back().range[i];
     return 0;
 }
 
@@ -218,6 +206,19 @@ bool signer_display_name(CMS_ContentInfo *cms, std::string &name) {
     return true;
 }
 
+int verify_signature_at(std::FILE *file, long size, const long range[4], bool document_timestamp, CmsPtr &cms) {
+    cms.reset();
+    if (check_signed_layout(file, size, range) < 0) return -1;
+    const long a = range[1], b = range[2], c = range[3];
+    std::vector<unsigned char> der;
+    if (read_signature_bytes(file, a, b, der) < 0) return -1;
+    cms = decode_cms(der);
+    if (!cms) return -1;
+    // A document timestamp's contents are the timestamp token itself.
+    if (document_timestamp || is_timestamp_token(cms.get())) return verify_document_timestamp(cms.get(), file, a, b, c);
+    return verify_cms(cms.get(), file, a, b, c);
+}
+
 int verify_signed_file(std::FILE *file) {
     struct stat info {};
     if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -229,23 +230,12 @@ int verify_signed_file(std::FILE *file) {
         report("The document to verify is empty.");
         return -1;
     }
-    long range[4];
-    if (find_newest_signature(file, range) < 0) return -1;
-    if (check_signed_layout(file, size, range) < 0) return -1;
-    const long a = range[1], b = range[2], c = range[3];
-    std::vector<unsigned char> der;
-    if (read_signature_bytes(file, a, b, der) < 0) return -1;
-    CmsPtr cms = decode_cms(der);
-    if (!cms) return -1;
-    // A document timestamp's contents are the timestamp token itself.
-    if (is_timestamp_token(cms.get())) {
-        if (verify_document_timestamp(cms.get(), file, a, b, c) < 0) return -1;
-    } else if (verify_cms(cms.get(), file, a, b, c) < 0) {
-        return -1;
-    }
-    if (b + c < size && check_later_revisions(file, b + c, size) < 0) return -1;
+    QPDF pdf;
+    std::vector<SignatureJudgement> judged;
+    if (!read_whole_document(file, pdf) || !judge_signatures(file, size, pdf, judged)) return -1;
+    if (refuse_unsound(judged) < 0) return -1;
     std::string name;
-    if (signer_display_name(cms.get(), name)) report(name);
+    if (signer_display_name(judged.back().cms.get(), name)) report(name);
     return 0;
 }
 

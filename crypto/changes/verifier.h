@@ -8,12 +8,14 @@
 
 #include <openssl/cms.h>
 
+#include "core/base/handles.h"
+
 namespace qs {
 
-// The four /ByteRange numbers [0 a b c] of the newest signature: the form
-// field whose value carries the /ByteRange that ends last. A /ByteRange
-// that is not exactly four integers is refused rather than skipped, so that
-// a damaged newest signature never falls back to an older one.
+// The four /ByteRange numbers [0 a b c] of the newest signature: the one
+// whose signed bytes end latest in the file. A /ByteRange that is not exactly
+// four integers is refused rather than skipped, so that a damaged newest
+// signature never falls back to an older one.
 int find_newest_signature(std::FILE *file, long range[4]);
 
 // Checks [0 a b c] against a file of size bytes: the first range starts at 0,
@@ -30,13 +32,21 @@ int read_signature_bytes(std::FILE *file, long a, long b, std::vector<unsigned c
 // certificate is taken from the signature and not validated.
 int verify_cms(CMS_ContentInfo *cms, std::FILE *file, long a, long b, long c);
 
+// The signature whose /ByteRange is range, in file (size bytes): its layout
+// checked, its contents decoded into cms and verified over its ranges (a
+// document timestamp's token, or any contents that are a timestamp token,
+// against the digest of the ranges). -1, reported, when any of it fails; cms
+// holds the decoded object whenever there is one.
+int verify_signature_at(std::FILE *file, long size, const long range[4], bool document_timestamp, CmsPtr &cms);
+
 // The display name of the first signer of a verified CMS object; false when
 // the object names no signer certificate.
 bool signer_display_name(CMS_ContentInfo *cms, std::string &name);
 
-// All of the above on an open file, followed by the check that no update
-// written after the signature changes what it signed; on success the message
-// slot holds the signer's display name.
+// The judgement every signature of the open file gets (verified over its
+// ranges, no update after it changing what it signed or what its
+// certification allows); on success the message slot holds the display name
+// of the newest signature's signer.
 int verify_signed_file(std::FILE *file);
 
 }  // namespace qs

@@ -1,6 +1,7 @@
 #include "crypto/keys/key_store.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -13,6 +14,8 @@
 #include "core/base/input_file.h"
 #include "core/base/openssl_errors.h"
 #include "crypto/keys/key_store_cache.h"
+#include "crypto/keys/provider_store.h"
+#include "crypto/keys/remote_key.h"
 
 namespace qs {
 namespace {
@@ -126,9 +129,20 @@ int load_pkcs12(const Pkcs12Source &source, KeyMaterial &out) {
 }
 
 bool is_device_store(const SigningConfig &config) { return std::strcmp(config.certstore, kPkcs11Device) == 0; }
+bool is_openssl_store(const SigningConfig &config) { return std::strcmp(config.certstore, kOpensslStore) == 0; }
+
+bool is_remote_store(const SigningConfig &config) { return std::strcmp(config.certstore, kRemoteService) == 0; }
+
+std::size_t configured_batch(const SigningConfig &config) {
+    if (!is_remote_store(config)) return 1;
+    const long configured = std::atol(config.cscbatch);
+    return configured > 0 ? static_cast<std::size_t>(configured) : 100;
+}
 
 int load_signer_keys(SigningConfig *config, KeyMaterial &out, const char *buffer_message) {
     if (is_device_store(*config)) return load_device_keys(config, out);
+    if (is_openssl_store(*config)) return load_store_keys(config, out);
+    if (is_remote_store(*config)) return load_remote_keys(config, out);
     Pkcs12Source source;
     source.certfiledata = config->certfiledata;
     source.certfile = config->certfile;

@@ -11,12 +11,18 @@
 namespace qs {
 namespace {
 
-using CacheKey = std::array<unsigned char, 32>;
+struct Salt {
+    bool drawn = false;
+    unsigned char bytes[32] = {};
+};
+
+Salt &process_salt() {
+    static Salt salt;
+    return salt;
+}
 
 struct Kept {
     bool allowed = false;      // between init and shutdown
-    bool salted = false;
-    unsigned char salt[32] = {};
     bool holds = false;
     CacheKey key{};
     KeyMaterial keys;
@@ -32,24 +38,34 @@ Kept &kept() {
     return cache;
 }
 
-// SHA-256 over the per-process salt, the store's length and bytes, and the
-// password. False when no salt can be drawn: nothing is kept then.
-bool cache_key(Kept &cache, const std::string &store, const char *password, CacheKey &key) {
-    if (!cache.salted) {
-        if (RAND_bytes(cache.salt, sizeof cache.salt) != 1) return false;
-        cache.salted = true;
+// The store's bytes and its password.
+bool cache_key(const std::string &store, const char *password, CacheKey &key) {
+    return salted_cache_key({store, password ? password : ""}, key);
+}
+
+}  // namespace
+
+bool salted_cache_key(std::initializer_list<std::string_view> parts, CacheKey &key) {
+    Salt &salt = process_salt();
+    if (!salt.drawn) {
+        if (RAND_bytes(salt.bytes, sizeof salt.bytes) != 1) return false;
+        salt.drawn = true;
     }
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    const unsigned long long length = store.size();
-    const char *secret = password ? password : "";
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(ctx.get(), salt.bytes, sizeof salt.bytes) != 1)
+        return false;
+    for (std::string_view part : parts) {
+        const unsigned long long length = part.size();
+        if (EVP_DigestUpdate(ctx.get(), &length, sizeof length) != 1 ||
+            EVP_DigestUpdate(ctx.get(), part.data(), part.size()) != 1)
+            return false;
+    }
     unsigned int size = 0;
-    return ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
-           EVP_DigestUpdate(ctx.get(), cache.salt, sizeof cache.salt) == 1 &&
-           EVP_DigestUpdate(ctx.get(), &length, sizeof length) == 1 &&
-           EVP_DigestUpdate(ctx.get(), store.data(), store.size()) == 1 &&
-           EVP_DigestUpdate(ctx.get(), secret, std::strlen(secret)) == 1 &&
-           EVP_DigestFinal_ex(ctx.get(), key.data(), &size) == 1 && size == key.size();
+    return EVP_DigestFinal_ex(ctx.get(), key.data(), &size) == 1 && size == key.size();
 }
+
+namespace {
 
 void drop(Kept &cache) {
     cache.keys = KeyMaterial{};
@@ -70,6 +86,7 @@ bool share_keys(const KeyMaterial &from, KeyMaterial &to) {
     }
     shared.chain.reset(from.chain ? X509_chain_up_ref(from.chain.get()) : sk_X509_new_null());
     if (!shared.chain) return false;
+    shared.remote = from.remote;
     to = std::move(shared);
     return true;
 }
@@ -85,8 +102,9 @@ void store_cache_close() {
     std::lock_guard<std::mutex> hold(cache_lock());
     Kept &cache = kept();
     drop(cache);
-    OPENSSL_cleanse(cache.salt, sizeof cache.salt);
-    cache.salted = false;
+    Salt &salt = process_salt();
+    OPENSSL_cleanse(salt.bytes, sizeof salt.bytes);
+    salt.drawn = false;
     cache.allowed = false;
 }
 
@@ -96,7 +114,7 @@ bool find_kept_store(const std::string &store, const char *password, KeyMaterial
     if (!cache.allowed || !cache.holds) return false;
     CacheKey key{};
     const bool same =
-        cache_key(cache, store, password, key) && CRYPTO_memcmp(key.data(), cache.key.data(), key.size()) == 0;
+        cache_key(store, password, key) && CRYPTO_memcmp(key.data(), cache.key.data(), key.size()) == 0;
     OPENSSL_cleanse(key.data(), key.size());
     return same && share_keys(cache.keys, out);
 }
@@ -106,7 +124,7 @@ void keep_store(const std::string &store, const char *password, const KeyMateria
     Kept &cache = kept();
     if (!cache.allowed) return;
     drop(cache);
-    if (!cache_key(cache, store, password, cache.key) || !share_keys(keys, cache.keys)) {
+    if (!cache_key(store, password, cache.key) || !share_keys(keys, cache.keys)) {
         drop(cache);
         return;
     }

@@ -13,11 +13,22 @@
 // them) and cleanses the digest and salt. Without init nothing is kept.
 #pragma once
 
+#include <array>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "crypto/keys/key_store.h"
 
 namespace qs {
+
+using CacheKey = std::array<unsigned char, 32>;
+
+// The key under which a cache keeps what secrets open: SHA-256 over a salt
+// drawn once per process (wiped by store_cache_close) and every part with its
+// length, so that a cache never holds a password or PIN, not even as a plain
+// digest. False when no salt can be drawn: nothing is kept then.
+bool salted_cache_key(std::initializer_list<std::string_view> parts, CacheKey &key);
 
 // Allows keeping a parsed store (pdfsigning_init*).
 void store_cache_open();

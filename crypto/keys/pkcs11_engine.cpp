@@ -13,12 +13,10 @@
 
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <openssl/err.h>
-#include <openssl/rand.h>
 #include <openssl/ui.h>
 
 #include <quillseal/core.h>
@@ -28,6 +26,7 @@
 #include "core/base/guard.h"
 #include "core/base/input_file.h"
 #include "core/base/openssl_errors.h"
+#include "crypto/keys/device_settings.h"
 
 namespace {
 
@@ -111,22 +110,8 @@ void shutdown_engine() {
     loaded_settings.clear();
 }
 
-// SHA-256 over a salt of this process and the settings a key is loaded with;
-// the PIN is fed to the digest where it stands and copied nowhere, and the
-// salt keeps a short PIN from being found by trying PINs against the list.
 std::string fingerprint(const SigningConfig *config) {
-    static unsigned char salt[16];
-    static const bool salted = RAND_bytes(salt, sizeof salt) == 1;
-    qs::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    bool ok = salted && ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
-              EVP_DigestUpdate(ctx.get(), salt, sizeof salt) == 1;
-    for (const char *part : {config->engine, config->library, config->p11key, config->pin})
-        ok = ok && EVP_DigestUpdate(ctx.get(), part, std::strlen(part) + 1) == 1;
-    ok = ok && EVP_DigestFinal_ex(ctx.get(), digest, &size) == 1;
-    if (!ok) throw std::runtime_error("The device settings could not be digested.");
-    return std::string(reinterpret_cast<const char *>(digest), size);
+    return qs::settings_fingerprint({config->engine, config->library, config->p11key, config->pin});
 }
 
 // Loads the engine with the configuration's settings. An engine loaded with

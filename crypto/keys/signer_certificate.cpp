@@ -192,10 +192,22 @@ QS_API int get_signer_info_internal(SigningConfig *config, char **name, char **s
             qs::report("Missing configuration.");
             return -1;
         }
+        // A remote signing service describes its credential's certificate.
+        if (qs::is_remote_store(*config)) {
+            qs::KeyMaterial keys;
+            if (qs::load_signer_keys(config, keys) < 0) return -1;
+            return name_and_serial(keys.cert.get(), *name, *serial);
+        }
         char subject[kSubjectText] = "";
-        if (get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
-                                    config->signerpem, config->certstore, subject, *serial) < 0)
+        if (qs::is_openssl_store(*config)) {
+            // The certificate may be in the key's store, which opens with the key.
+            qs::KeyMaterial keys;
+            if (qs::load_signer_keys(config, keys) < 0) return -1;
+            get_x509_subject_and_sn_from_openssl_cert(keys.cert.get(), subject, *serial);
+        } else if (get_x509_subject_and_sn(config->certfiledata, config->certfile, config->certpasswd,
+                                           config->signerpem, config->certstore, subject, *serial) < 0) {
             return -1;
+        }
         return get_x509_subject_name(subject, *name);
     });
 }

@@ -44,6 +44,7 @@ Loaded load() {
                 bind(library, "curl_easy_setopt", f.easy_setopt, loaded.error) &&
                 bind(library, "curl_easy_perform", f.easy_perform, loaded.error) &&
                 bind(library, "curl_easy_getinfo", f.easy_getinfo, loaded.error) &&
+                bind(library, "curl_easy_reset", f.easy_reset, loaded.error) &&
                 bind(library, "curl_easy_cleanup", f.easy_cleanup, loaded.error) &&
                 bind(library, "curl_easy_strerror", f.easy_strerror, loaded.error) &&
                 bind(library, "curl_slist_append", f.slist_append, loaded.error) &&

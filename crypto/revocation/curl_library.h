@@ -14,6 +14,7 @@ struct CurlFunctions {
     CURLcode (*easy_setopt)(CURL *, CURLoption, ...);
     CURLcode (*easy_perform)(CURL *);
     CURLcode (*easy_getinfo)(CURL *, CURLINFO, ...);
+    void (*easy_reset)(CURL *);
     void (*easy_cleanup)(CURL *);
     const char *(*easy_strerror)(CURLcode);
     curl_slist *(*slist_append)(curl_slist *, const char *);

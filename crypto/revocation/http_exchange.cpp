@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <unistd.h>
+
 #include <curl/curl.h>
 
 #include <quillseal/crypto.h>
@@ -114,7 +116,54 @@ void report_failure(const CurlFunctions &lib, CURLcode code, const HttpResponseB
         report(format("%s [URL: %s]", lib.easy_strerror(code), url.c_str()));
 }
 
+// The handle kept between init and shutdown, and the process that made it.
+struct KeptHandle {
+    bool allowed = false;
+    CURL *handle = nullptr;
+    pid_t owner = 0;
+};
+
+KeptHandle &kept() {
+    static KeptHandle kept_handle;
+    return kept_handle;
+}
+
+// A handle inherited through fork shares its sockets with the parent: closing
+// them here would end the parent's TLS sessions, so this process forgets it.
+void forget_inherited(KeptHandle &k) {
+    if (k.handle && k.owner != ::getpid()) k.handle = nullptr;
+}
+
+// The handle for one exchange: the kept one, reset to its defaults (its live
+// connections and TLS sessions stay), or a new one. owned holds a handle that
+// is not kept, so that it goes with the exchange.
+CURL *handle_for_exchange(const CurlFunctions &lib, CurlPtr &owned) {
+    KeptHandle &k = kept();
+    forget_inherited(k);
+    if (!k.allowed) {
+        owned.reset(lib.easy_init());
+        return owned.get();
+    }
+    if (!k.handle) {
+        k.handle = lib.easy_init();
+        k.owner = ::getpid();
+    } else {
+        lib.easy_reset(k.handle);
+    }
+    return k.handle;
+}
+
 }  // namespace
+
+void connections_open() { kept().allowed = true; }
+
+void connections_close() {
+    KeptHandle &k = kept();
+    forget_inherited(k);
+    k.allowed = false;
+    if (k.handle) cleanup_curl(k.handle);
+    k.handle = nullptr;
+}
 
 bool http_limits(const SigningConfig &config, HttpLimits &limits) {
     limits = HttpLimits{};
@@ -164,20 +213,25 @@ int http_exchange(const HttpRequest &request, const HttpLimits &limits, HttpRepl
         report(format("Out of memory while preparing the request [URL: %s]", shown_url(request.url).c_str()));
         return -1;
     }
-    CurlPtr curl(lib->easy_init());
+    CurlPtr owned;
+    CURL *curl = handle_for_exchange(*lib, owned);
     if (!curl) {
         report(format("Unable to start an HTTP exchange [URL: %s]", shown_url(request.url).c_str()));
         return -1;
     }
-    Options options(*lib, curl.get());
+    Options options(*lib, curl);
     set_request(options, request, limits, headers.get(), received.buffer);
     CURLcode code = options.result();
-    if (code == CURLE_OK) code = lib->easy_perform(curl.get());
+    if (code == CURLE_OK) code = lib->easy_perform(curl);
+    // A kept handle must not point at the buffer and headers that go with this call.
+    const bool kept_handle = !owned;
     if (code != CURLE_OK) {
+        if (kept_handle) lib->easy_reset(curl);
         report_failure(*lib, code, received.buffer, request, limits);
         return -1;
     }
-    lib->easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    if (kept_handle) lib->easy_reset(curl);
     reply.body.assign(received.buffer.memory, received.buffer.memory + received.buffer.size);
     return 0;
 }

@@ -50,6 +50,16 @@ bool http_limits(const SigningConfig &config, HttpLimits &limits);
 HttpRequest http_request_of_kind(SigningConfig &config, const std::string &url, HttpKind kind,
                                  const unsigned char *body, std::size_t length);
 
+// Connections kept between exchanges (pdfsigning_init* to pdfsigning_shutdown):
+// the exchanges of a process then share one libcurl handle, so a request to a
+// host already reached goes over the open connection (HTTP keep-alive) and a
+// new TLS connection resumes the session of the last one. Without open every
+// exchange makes and closes its own connection. A process forked while the
+// handle was kept leaves the handle (and its sockets) to its parent and starts
+// its own.
+void connections_open();
+void connections_close();
+
 // Performs one exchange. 0 with the reply (whatever status the server gave),
 // or -1 with "%s [URL: %s]" reported (the libcurl error text, or the reason a
 // response was refused). Credentials in the URL are never shown.

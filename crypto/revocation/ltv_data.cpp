@@ -1,9 +1,11 @@
 // Long-term-validation data of one signature: for each certificate a
 // validator needs that is not self-signed, its OCSP response and its CRL,
 // then the certificate itself. Those certificates are the signature's own,
-// those of the timestamp tokens it carries (the authority's chain), and those
-// that the OCSP responses carry for their responders. CRLs carried in the
-// signature take the place of the fetched ones.
+// those of the timestamp tokens it carries (the authority's chain), those
+// that the OCSP responses carry for their responders, and the issuers found
+// for them elsewhere in the document or the configuration (a token often
+// carries its authority's certificate alone). CRLs carried in the signature
+// take the place of the fetched ones.
 #include "crypto/revocation/ltv_data.h"
 
 #include <stdexcept>
@@ -105,10 +107,11 @@ enum class Need {
 };
 
 // The certificates of one signature's validation data, in the order they are
-// gathered, with every certificate known to it for finding issuers.
+// gathered, with every certificate known to it for finding issuers, and the
+// certificates the rest of the document and the configuration know besides.
 class CertificateQueue {
 public:
-    CertificateQueue() : pool_(sk_X509_new_null()) {}
+    explicit CertificateQueue(X509StackPtr elsewhere) : pool_(sk_X509_new_null()), elsewhere_(std::move(elsewhere)) {}
     // Queues cert unless it is self-signed or queued already; the pool keeps a reference.
     void add(X509 *cert, Need need) {
         if (!cert || !pool_) return;
@@ -130,10 +133,18 @@ public:
         need = queue_[done_++].second;
         return true;
     }
-    STACK_OF(X509) *pool() const { return pool_.get(); }
+    // The issuer of cert: among the signature's certificates, else among those
+    // known elsewhere, where one found is queued for data of its own with need.
+    X509 *issuer_of(X509 *cert, Need need) {
+        if (X509 *issuer = find_issuer(cert, pool_.get())) return issuer;
+        X509 *issuer = elsewhere_ ? find_issuer(cert, elsewhere_.get()) : nullptr;
+        if (issuer) add(issuer, need);
+        return issuer;
+    }
 
 private:
     X509StackPtr pool_;
+    X509StackPtr elsewhere_;
     std::vector<std::pair<X509 *, Need>> queue_;
     std::size_t done_ = 0;
 };
@@ -188,7 +199,7 @@ bool exempt_from_checks(X509 *cert) { return X509_get_ext_by_NID(cert, NID_id_pk
 // whose signature each of them must bear.
 bool collect_certificate(const LtvContext &context, X509 *cert, Need need, CertificateQueue &queue,
                          Problems &problems, LtvSignatureData &data) {
-    X509 *issuer = find_issuer(cert, queue.pool());
+    X509 *issuer = queue.issuer_of(cert, need);
     if (!issuer) problems.note(kNoIssuer);
     const std::string key = serial_key(cert);
     data.certs.push_back({key, der_of<X509, i2d_X509>(cert)});
@@ -210,6 +221,14 @@ bool collect_certificate(const LtvContext &context, X509 *cert, Need need, Certi
     if (!has_response && !crl_usable) {
         std::string ignored;
         const bool names_no_source = ocsp_url(cert, ignored) != UrlLookup::Found && point == CrlPoint::Missing;
+        if (need == Need::IfNamed && names_no_source) {
+            char subject[256] = "";
+            X509_NAME_oneline(X509_get_subject_name(cert), subject, sizeof subject);
+            handle_debug_message(context.log, format("%s names no OCSP responder or CRL distribution point; it is "
+                                                     "stored without revocation data",
+                                                     subject)
+                                                  .c_str());
+        }
         if (need == Need::Tolerated || (need == Need::IfNamed && names_no_source)) return true;
         problems.report_first();
         report("Failed to retrieve OCSP status and CRL file...");
@@ -231,18 +250,60 @@ bool collect_certificate(const LtvContext &context, X509 *cert, Need need, Certi
     return true;
 }
 
-// The certificates of the timestamp tokens that the signers of p7 carry as
-// their unsigned signature-time-stamp-token attribute.
-void queue_token_certificates(PKCS7 *p7, CertificateQueue &queue) {
+// The timestamp tokens that the signers of p7 carry as their unsigned
+// signature-time-stamp-token attribute.
+std::vector<Pkcs7Ptr> tokens_of(PKCS7 *p7) {
+    std::vector<Pkcs7Ptr> tokens;
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7);
     for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
         ASN1_TYPE *value = PKCS7_get_attribute(sk_PKCS7_SIGNER_INFO_value(signers, i), NID_id_smime_aa_timeStampToken);
         if (!value || value->type != V_ASN1_SEQUENCE) continue;
         const unsigned char *cursor = value->value.sequence->data;
         Pkcs7Ptr token(d2i_PKCS7(nullptr, &cursor, value->value.sequence->length));
-        if (token) queue.add_all(sets_of(token.get()).certs, Need::IfNamed);
+        if (token) tokens.push_back(std::move(token));
     }
     ERR_clear_error();
+    return tokens;
+}
+
+Pkcs7Ptr pkcs7_of(std::string_view der) {
+    const unsigned char *cursor = reinterpret_cast<const unsigned char *>(der.data());
+    Pkcs7Ptr p7(der.empty() ? nullptr : d2i_PKCS7(nullptr, &cursor, static_cast<long>(der.size())));
+    ERR_clear_error();
+    return p7;
+}
+
+void push_copies(STACK_OF(X509) *into, const STACK_OF(X509) *certs) {
+    for (int i = 0; i < sk_X509_num(certs); ++i) {
+        X509 *cert = sk_X509_value(certs, i);
+        if (X509_up_ref(cert) == 1 && !sk_X509_push(into, cert)) X509_free(cert);
+    }
+}
+
+// Every certificate known outside the signature: those of the document's
+// signatures and their tokens, of its earlier store, and of the PEM files the
+// context names (a file that cannot be read adds none).
+X509StackPtr certificates_elsewhere(const DocumentMaterial &document, const LtvContext &context) {
+    X509StackPtr known(sk_X509_new_null());
+    if (!known) return known;
+    for (const std::string &signature : document.signatures) {
+        Pkcs7Ptr p7 = pkcs7_of(signature);
+        if (!p7) continue;
+        push_copies(known.get(), sets_of(p7.get()).certs);
+        for (const Pkcs7Ptr &token : tokens_of(p7.get())) push_copies(known.get(), sets_of(token.get()).certs);
+    }
+    for (const std::string &der : document.store_certificates) {
+        const unsigned char *cursor = reinterpret_cast<const unsigned char *>(der.data());
+        X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+        if (cert && sk_X509_push(known.get(), cert.get())) cert.release();
+    }
+    for (const std::string &pem : {context.capem, context.trustca}) {
+        if (pem.empty()) continue;
+        X509StackPtr chain(loadca(pem.c_str()));
+        if (chain) push_copies(known.get(), chain.get());
+    }
+    ERR_clear_error();
+    return known;
 }
 
 // The CRLs the signature carries that one of its certificates issued and signed.
@@ -261,25 +322,25 @@ std::vector<LtvItem> carried_crls(const SignatureSets &sets) {
 
 }  // namespace
 
-bool collect_ltv_data(std::string_view contents, const LtvContext &context, LtvSignatureData &data) {
+bool collect_ltv_data(std::string_view contents, const DocumentMaterial &document, const LtvContext &context,
+                      LtvSignatureData &data) {
     data = LtvSignatureData{};
+    if (refuse_unsafe_cache_directory(context.cachedir) < 0) return false;
     data.vri_key = vri_key_of(contents);
-    const unsigned char *cursor = reinterpret_cast<const unsigned char *>(contents.data());
-    Pkcs7Ptr p7(contents.empty() ? nullptr : d2i_PKCS7(nullptr, &cursor, static_cast<long>(contents.size())));
-    ERR_clear_error();
+    Pkcs7Ptr p7 = pkcs7_of(contents);
     if (!p7) {
         report("d2i_PKCS7_bio() failed...");
         return false;
     }
     const SignatureSets sets = sets_of(p7.get());
     Problems problems(context.log);
-    CertificateQueue queue;
+    CertificateQueue queue(certificates_elsewhere(document, context));
     // A document timestamp's own certificates are an authority's chain.
     const bool document_timestamp = OBJ_obj2nid(p7->type) == NID_pkcs7_signed && p7->d.sign &&
                                      p7->d.sign->contents &&
                                      OBJ_obj2nid(p7->d.sign->contents->type) == NID_id_smime_ct_TSTInfo;
     queue.add_all(sets.certs, document_timestamp ? Need::IfNamed : Need::Required);
-    queue_token_certificates(p7.get(), queue);
+    for (const Pkcs7Ptr &token : tokens_of(p7.get())) queue.add_all(sets_of(token.get()).certs, Need::IfNamed);
     X509 *cert = nullptr;
     Need need = Need::Required;
     while (queue.next(cert, need))

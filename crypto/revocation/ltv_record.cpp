@@ -76,7 +76,7 @@ QS_API LTVData *getLTVData(const unsigned char *contents, int length, const char
         qs::LtvSignatureData data;
         if (!qs::collect_ltv_data(std::string_view(reinterpret_cast<const char *>(contents),
                                                    static_cast<std::size_t>(length)),
-                                  context, data))
+                                  qs::DocumentMaterial{}, context, data))
             return nullptr;
         if (!qs::fits(data.certs, "certificates") || !qs::fits(data.crls, "CRLs") ||
             !qs::fits(data.ocsps, "OCSP responses"))

@@ -20,7 +20,7 @@
 
 #include "core/base/guard.h"
 #include "core/base/handles.h"
-#include "core/base/input_file.h"
+#include "core/base/text.h"
 #include "crypto/hex.h"
 
 namespace qs {
@@ -44,18 +44,28 @@ FetchTimes &process_table() {
     return table;
 }
 
-// True when the running user owns the open file. The cache directory is
-// shared (the default is /tmp): a file another account put there is not read.
-bool owned_by_this_user(std::FILE *file) {
+// The cache file at path, opened for reading when it is a regular file the
+// running user owns under that very name: a symbolic link is not followed and
+// a second name (a hard link another account made) is not accepted. The
+// cache directory is shared (the default is /tmp): a file another account put
+// there is not read.
+FilePtr open_own_file(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
     struct stat info {};
-    return fstat(fileno(file), &info) == 0 && info.st_uid == geteuid();
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+        ::close(fd);
+        return nullptr;
+    }
+    FilePtr file(fdopen(fd, "rb"));
+    if (!file) ::close(fd);
+    return file;
 }
 
-// The whole content of a regular file of at most cap bytes that the running user owns.
+// The whole content of a cache file of at most cap bytes (open_own_file).
 bool read_regular_file(const std::string &path, std::size_t cap, std::string &bytes) {
-    bool not_regular = false;
-    FilePtr file = open_regular_file(path.c_str(), not_regular);
-    if (!file || !owned_by_this_user(file.get())) return false;
+    FilePtr file = open_own_file(path);
+    if (!file) return false;
     bytes.clear();
     char block[1 << 14];
     std::size_t got;
@@ -69,7 +79,8 @@ bool read_regular_file(const std::string &path, std::size_t cap, std::string &by
 void load_database(FetchTimes &table, const std::string &dir) {
     table = FetchTimes{dir, true, {}};
     std::string text;
-    if (!read_regular_file(dir + kDatabaseName, kLargestDatabase, text)) return;
+    if (!cache_directory_problem(dir).empty() || !read_regular_file(dir + kDatabaseName, kLargestDatabase, text))
+        return;
     JsonPtr root(json_tokener_parse(text.c_str()));
     if (!root || !json_object_is_type(root.get(), json_type_object)) return;
     json_object_iterator it = json_object_iter_begin(root.get());
@@ -92,6 +103,7 @@ FetchTimes &table_of(const std::string &dir) {
 
 // Writes bytes to a new temporary file in dir and renames it to path.
 bool write_atomically(const std::string &dir, const std::string &path, std::string_view bytes) {
+    if (!cache_directory_problem(dir).empty()) return false;
     std::string name = dir + kTemporaryName;
     const int fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -122,6 +134,27 @@ void write_database(const FetchTimes &table) {
 }
 
 }  // namespace
+
+std::string cache_directory_problem(const std::string &dir) {
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::string();
+    if (info.st_uid != geteuid() && info.st_uid != 0)
+        return format("The cache directory belongs to another user, who could put revocation data there in place of "
+                      "the data fetched; set cachedir to a directory of your own [Directory: %s]",
+                      dir.c_str());
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)
+        return format("The cache directory can be written by other users, who could replace the revocation data "
+                      "cached there; set cachedir to a directory only its owner can write [Directory: %s]",
+                      dir.c_str());
+    return std::string();
+}
+
+int refuse_unsafe_cache_directory(const std::string &dir) {
+    const std::string problem = cache_directory_problem(dir);
+    if (problem.empty()) return 0;
+    report(problem);
+    return -1;
+}
 
 std::string cache_directory(const char *configured) {
     return configured && configured[0] != '\0' ? std::string(configured) : std::string("/tmp");
@@ -175,7 +208,7 @@ bool read_fresh_file(const std::string &dir, const std::string &path, const std:
     const long stored = fetch_time(dir, key);
     const long age = static_cast<long>(std::time(nullptr)) - stored;
     // A time in the future (a clock set back, a database written by hand) is never fresh.
-    if (stored == 0 || age < 0 || age > window) return false;
+    if (stored == 0 || age < 0 || age > window || !cache_directory_problem(dir).empty()) return false;
     return read_regular_file(path, kLargestCacheFile, bytes);
 }
 

@@ -33,6 +33,48 @@ bool delegated_by(X509 *responder, X509 *issuer) {
     return ok;
 }
 
+// The full names of the certificate's CRL distribution points.
+bool names_distribution_point(X509 *cert, const GENERAL_NAMES *names) {
+    CrlDistPointsPtr points(
+        static_cast<CRL_DIST_POINTS *>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
+    for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
+        const DIST_POINT *point = sk_DIST_POINT_value(points.get(), i);
+        if (!point->distpoint || point->distpoint->type != 0) continue;
+        const GENERAL_NAMES *own = point->distpoint->name.fullname;
+        for (int j = 0; j < sk_GENERAL_NAME_num(own); ++j)
+            for (int k = 0; k < sk_GENERAL_NAME_num(names); ++k)
+                if (GENERAL_NAME_cmp(sk_GENERAL_NAME_value(own, j), sk_GENERAL_NAME_value(names, k)) == 0) return true;
+    }
+    return false;
+}
+
+// Every critical extension of the CRL is one whose meaning the scope check knows.
+bool critical_extensions_known(X509_CRL *crl) {
+    const STACK_OF(X509_EXTENSION) *extensions = X509_CRL_get0_extensions(crl);
+    for (int i = 0; i < sk_X509_EXTENSION_num(extensions); ++i) {
+        X509_EXTENSION *extension = sk_X509_EXTENSION_value(extensions, i);
+        const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(extension));
+        if (X509_EXTENSION_get_critical(extension) && nid != NID_issuing_distribution_point && nid != NID_delta_crl)
+            return false;
+    }
+    return true;
+}
+
+// The scope the issuing distribution point gives the CRL for cert, or Full when it has none.
+CrlScope distribution_point_scope(X509_CRL *crl, X509 *cert) {
+    int critical = 0;
+    IssuingDistPointPtr point(
+        static_cast<ISSUING_DIST_POINT *>(X509_CRL_get_ext_d2i(crl, NID_issuing_distribution_point, &critical, nullptr)));
+    if (!point) return critical == -1 ? CrlScope::Full : CrlScope::None;  // absent, or unreadable or repeated
+    const bool ca = X509_check_ca(cert) != 0;
+    if ((point->onlyuser && ca) || (point->onlyCA && !ca) || point->onlyattr || point->indirectCRL)
+        return CrlScope::None;
+    if (point->distpoint &&
+        (point->distpoint->type != 0 || !names_distribution_point(cert, point->distpoint->name.fullname)))
+        return CrlScope::None;
+    return point->onlysomereasons ? CrlScope::RevokedOnly : CrlScope::Full;
+}
+
 }  // namespace
 
 bool ocsp_signed_for(OCSP_BASICRESP *basic, X509 *issuer) {
@@ -74,6 +116,16 @@ bool crl_verifies(X509_CRL *crl, X509 *issuer) {
                     X509_CRL_verify(crl, key) == 1;
     ERR_clear_error();
     return ok;
+}
+
+CrlScope crl_scope(X509_CRL *crl, X509 *cert, X509 *issuer) {
+    if (!cert || !crl_verifies(crl, issuer) || !critical_extensions_known(crl)) return CrlScope::None;
+    int critical = 0;
+    Asn1IntegerPtr delta(static_cast<ASN1_INTEGER *>(X509_CRL_get_ext_d2i(crl, NID_delta_crl, &critical, nullptr)));
+    const bool is_delta = delta || critical != -1;
+    const CrlScope scope = distribution_point_scope(crl, cert);
+    ERR_clear_error();
+    return scope == CrlScope::Full && is_delta ? CrlScope::RevokedOnly : scope;
 }
 
 }  // namespace qs

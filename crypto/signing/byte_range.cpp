@@ -87,14 +87,45 @@ int write_signature_text(std::FILE *file, long a, long b, std::string_view hex) 
     return 0;
 }
 
-int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
-                     int timestamp, SignatureInputs *inputs) {
+namespace {
+
+// The digest of the signed ranges around a placeholder found where they say:
+// the one taken as they were written, or hashed from the file.
+int settle_digest(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                  const std::vector<unsigned char> *written, std::vector<unsigned char> &digest) {
     if (b != a + N + 2 || check_placeholder(output, a, b, c) < 0) {
         report("The signature placeholder is not where the byte range says...");
         return -1;
     }
+    if (written && !written->empty()) {
+        digest = *written;
+        return 0;
+    }
+    return digest_ranges(config->hashalgo, output, a, b, c, digest);
+}
+
+}  // namespace
+
+int begin_fill(SigningConfig *config, std::FILE *output, const Placeholder &where, SignatureInputs &inputs,
+               PendingSignature &pending, const std::vector<unsigned char> *written) {
     std::vector<unsigned char> digest;
-    if (digest_ranges(config->hashalgo, output, a, b, c, digest) < 0) return -1;
+    if (settle_digest(config, output, where.a, where.b, where.c, where.N, written, digest) < 0) return -1;
+    return begin_signature(config, digest.data(), static_cast<int>(digest.size()), inputs, pending);
+}
+
+int end_fill(SigningConfig *config, std::FILE *output, const Placeholder &where, PendingSignature &pending,
+             int timestamp) {
+    char *raw = nullptr;
+    const int rc = end_signature(config, pending, timestamp, &raw);
+    MallocPtr<char> signature(raw);
+    if (rc < 0) return rc;
+    return write_signature_text(output, where.a, where.b, signature.get());
+}
+
+int fill_placeholder(SigningConfig *config, std::FILE *output, long a, long b, long c, int N,
+                     int timestamp, SignatureInputs *inputs, const std::vector<unsigned char> *written) {
+    std::vector<unsigned char> digest;
+    if (settle_digest(config, output, a, b, c, N, written, digest) < 0) return -1;
     char *raw = nullptr;
     const int rc = sign_digest(config, digest.data(), static_cast<int>(digest.size()), timestamp, inputs, &raw);
     MallocPtr<char> signature(raw);

@@ -13,6 +13,7 @@
 #include "core/base/guard.h"
 #include "core/base/openssl_errors.h"
 #include "crypto/der.h"
+#include "crypto/signing/signed_attributes.h"
 
 namespace qs {
 namespace {
@@ -43,22 +44,6 @@ bool add_signed_attributes(CMS_ContentInfo *cms, CMS_SignerInfo *si, X509 *cert,
     return true;
 }
 
-// The DER of the signed attributes as the signature covers them: a SET OF in
-// DER order, whatever order they were added in.
-bool signed_attributes_der(CMS_SignerInfo *si, std::string &der) {
-    X509AttributeStackViewPtr attributes(sk_X509_ATTRIBUTE_new_null());
-    if (!attributes) return false;
-    for (int i = 0; i < CMS_signed_get_attr_count(si); ++i)
-        if (!sk_X509_ATTRIBUTE_push(attributes.get(), CMS_signed_get_attr(si, i))) return false;
-    unsigned char *bytes = nullptr;
-    const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE *>(attributes.get()), &bytes,
-                                     ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-    OpensslBufferPtr owned(bytes);
-    if (length <= 0) return false;
-    der.assign(reinterpret_cast<const char *>(bytes), static_cast<std::size_t>(length));
-    return true;
-}
-
 bool sign_signer_info(CMS_SignerInfo *si, EVP_PKEY *key, const EVP_MD *md) {
     std::string attributes;
     if (!signed_attributes_der(si, attributes)) return false;
@@ -77,19 +62,23 @@ bool sign_signer_info(CMS_SignerInfo *si, EVP_PKEY *key, const EVP_MD *md) {
 }  // namespace
 
 CmsPtr cades_detached(KeyMaterial &keys, STACK_OF(X509) *chain, const EVP_MD *md, const unsigned char *digest,
-                      int length) {
+                      int length, std::string &to_sign) {
     CmsPtr cms(CMS_sign(nullptr, nullptr, chain, nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
         report_openssl("Error in CMS_sign()...");
         return nullptr;
     }
-    CMS_SignerInfo *si = CMS_add1_signer(cms.get(), keys.cert.get(), keys.key.get(), md, CMS_PARTIAL | CMS_NOATTR);
+    CMS_SignerInfo *si = CMS_add1_signer(cms.get(), keys.cert.get(), signer_info_key(keys), md,
+                                         CMS_PARTIAL | CMS_NOATTR);
     if (!si) {
         report_openssl("Error adding signer to CMS structure...");
         return nullptr;
     }
     if (!add_signed_attributes(cms.get(), si, keys.cert.get(), digest, length)) return nullptr;
-    if (!sign_signer_info(si, keys.key.get(), md)) {
+    // A key held elsewhere signs the attributes' digest; its value goes in later.
+    const bool signed_here = keys.key ? sign_signer_info(si, keys.key.get(), md)
+                                      : signed_attributes_digest(si, md, to_sign);
+    if (!signed_here) {
         report_openssl("Error signing SignerInfo structure...");
         return nullptr;
     }

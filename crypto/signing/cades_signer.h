@@ -5,6 +5,8 @@
 // signed attribute here.
 #pragma once
 
+#include <string>
+
 #include <openssl/evp.h>
 
 #include "core/base/handles.h"
@@ -13,8 +15,10 @@
 namespace qs {
 
 // Signs digest (the digest of the signed ranges under md) with keys; chain is
-// the rest of the certificates the SignedData carries. Null, reported, on failure.
+// the rest of the certificates the SignedData carries. For a key held
+// elsewhere the SignerInfo is left unsigned and to_sign receives the digest
+// its key is to sign. Null, reported, on failure.
 CmsPtr cades_detached(KeyMaterial &keys, STACK_OF(X509) *chain, const EVP_MD *md, const unsigned char *digest,
-                      int length);
+                      int length, std::string &to_sign);
 
 }  // namespace qs

@@ -20,6 +20,7 @@
 #include "crypto/signing/cades_signer.h"
 #include "crypto/signing/cms_signer.h"
 #include "crypto/signing/revocation_archival.h"
+#include "crypto/signing/signed_attributes.h"
 #include "crypto/timestamps/timestamp_token.h"
 
 namespace qs {
@@ -70,17 +71,19 @@ CmsPtr encapsulated(KeyMaterial &keys, STACK_OF(X509) *chain, BIO *data) {
 }
 
 // A detached SignedData signed over messageDigest, contentType, the archived
-// OCSP status when there is one, and signingTime.
+// OCSP status when there is one, and signingTime. For a key held elsewhere
+// the SignerInfo is left unsigned with to_sign the digest its key is to sign.
 CmsPtr detached(SigningConfig *config, SignatureInputs &inputs, STACK_OF(X509) *chain, const unsigned char *digest,
-                int length) {
+                int length, std::string &to_sign) {
     KeyMaterial &keys = inputs.keys;
     CmsPtr cms(CMS_sign(nullptr, nullptr, chain, nullptr, CMS_PARTIAL | CMS_NOATTR | CMS_DETACHED));
     if (!cms) {
         report_openssl("Error in CMS_sign()...");
         return nullptr;
     }
-    CMS_SignerInfo *si = CMS_add1_signer(cms.get(), keys.cert.get(), keys.key.get(),
-                                         detached_digest(config->hashalgo), CMS_PARTIAL | CMS_NOATTR);
+    const EVP_MD *md = detached_digest(config->hashalgo);
+    CMS_SignerInfo *si = CMS_add1_signer(cms.get(), keys.cert.get(), signer_info_key(keys), md,
+                                         CMS_PARTIAL | CMS_NOATTR);
     if (!si) {
         report_openssl("Error adding signer to CMS structure...");
         return nullptr;
@@ -97,8 +100,11 @@ CmsPtr detached(SigningConfig *config, SignatureInputs &inputs, STACK_OF(X509) *
     // The signer's OCSP status, when it can be had; a revoked signer stops here.
     if (settle_archived_status(config, inputs) < 0 || add_revocation_attribute(config, inputs.ocsp_basic, si) < 0)
         return nullptr;
-    // The signing time is added here by the library, as none is present yet.
-    if (CMS_SignerInfo_sign(si) != 1) {
+    // The signing time is added here by the library, as none is present yet;
+    // for a key held elsewhere it is added before the attributes are hashed.
+    const bool signed_here = keys.key ? CMS_SignerInfo_sign(si) == 1
+                                      : add_signing_time(si) && signed_attributes_digest(si, md, to_sign);
+    if (!signed_here) {
         report_openssl("Error signing SignerInfo structure...");
         return nullptr;
     }
@@ -121,37 +127,47 @@ int encode_hex(CMS_ContentInfo *cms, char **signature) {
     return 0;
 }
 
-int build_signature(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
-                    SignatureInputs &inputs, char **signature) {
-    BioPtr data(BIO_new(BIO_s_mem()));
-    if (!data || !digest || length <= 0 || BIO_write(data.get(), digest, length) != length) {
+int begin_layout(SigningConfig *config, const unsigned char *digest, int length, SignatureInputs &inputs,
+                 PendingSignature &pending) {
+    if (!digest || length <= 0) {
         report("Error in BIO_write()...");
         return -1;
     }
+    BioPtr data(BIO_new_mem_buf(digest, length));
     // Each certificate goes in once, whatever the chain file or the store repeats.
     X509StackViewPtr chain = chain_to_embed(inputs.keys.cert.get(), inputs.keys.chain.get());
-    if (!chain) {
+    if (!data || !chain) {
         report("Out of memory for the certificate chain.");
         return -1;
     }
-    CmsPtr cms;
+    pending.md = detached_digest(config->hashalgo);
     switch (choose_layout(*config)) {
-        case Layout::Encapsulated: cms = encapsulated(inputs.keys, chain.get(), data.get()); break;
-        case Layout::Detached: cms = detached(config, inputs, chain.get(), digest, length); break;
+        case Layout::Encapsulated: pending.cms = encapsulated(inputs.keys, chain.get(), data.get()); break;
+        case Layout::Detached:
+            pending.cms = detached(config, inputs, chain.get(), digest, length, pending.to_sign);
+            break;
         case Layout::Cades:
-            cms = cades_detached(inputs.keys, chain.get(), detached_digest(config->hashalgo), digest, length);
+            pending.cms = cades_detached(inputs.keys, chain.get(), pending.md, digest, length, pending.to_sign);
             break;
         case Layout::Refused: return -1;
     }
-    if (!cms) return -1;
-    if (timestamp && add_timestamp_token(config, cms.get()) < 0) return -1;
-    return encode_hex(cms.get(), signature);
+    if (!pending.cms) return -1;
+    pending.signer = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(pending.cms.get()), 0);
+    return 0;
 }
 
 }  // namespace
 
 int check_signature_layout(const SigningConfig &config) {
-    return choose_layout(config) == Layout::Refused ? -1 : 0;
+    if (choose_layout(config) == Layout::Refused) return -1;
+    // The encapsulated layout is signed by OpenSSL with the key in hand.
+    if (is_encapsulated_layout(config) && is_remote_store(config)) {
+        report(format("The subfilter %s is made with a key in this process only; choose %s or %s for a key in a "
+                      "remote signing service.",
+                      kSha1Filter, kDetachedFilter, kCadesFilter));
+        return -1;
+    }
+    return 0;
 }
 
 bool is_pades_subfilter(const SigningConfig &config) { return std::strcmp(config.subfilter, kCadesFilter) == 0; }
@@ -172,9 +188,58 @@ int settle_archived_status(SigningConfig *config, SignatureInputs &inputs) {
     return 0;
 }
 
+int begin_signature(SigningConfig *config, const unsigned char *digest, int length, SignatureInputs &inputs,
+                    PendingSignature &pending) {
+    register_signature_oids();
+    pending = PendingSignature{};
+    if (check_signature_layout(*config) < 0) return -1;
+    const int rc = begin_layout(config, digest, length, inputs, pending);
+    ERR_clear_error();
+    return rc;
+}
+
+int sign_pending(SigningConfig *config, const KeyMaterial &keys, const std::vector<PendingSignature *> &batch) {
+    std::vector<PendingSignature *> waiting;
+    std::vector<std::string> digests;
+    for (PendingSignature *pending : batch)
+        if (!pending->to_sign.empty()) {
+            waiting.push_back(pending);
+            digests.push_back(pending->to_sign);
+        }
+    if (waiting.empty()) return 0;
+    if (!keys.remote) {
+        report("No key was loaded to sign with.");
+        return -1;
+    }
+    std::vector<SignedValue> values;
+    if (keys.remote->sign_digests(config, waiting.front()->md, digests, values) < 0) return -1;
+    for (std::size_t i = 0; i < waiting.size(); ++i) {
+        waiting[i]->value = i < values.size() ? values[i].value : std::string();
+        waiting[i]->problem = i < values.size() ? values[i].problem : "No signature value came for this document.";
+    }
+    return 0;
+}
+
+int end_signature(SigningConfig *config, PendingSignature &pending, int timestamp, char **signature) {
+    if (!pending.to_sign.empty()) {
+        if (!pending.problem.empty() || pending.value.empty()) {
+            report(pending.problem.empty() ? "No signature value came for this document." : pending.problem);
+            return -1;
+        }
+        if (ASN1_STRING_set(CMS_SignerInfo_get0_signature(pending.signer), pending.value.data(),
+                            static_cast<int>(pending.value.size())) != 1) {
+            report("Error signing SignerInfo structure...");
+            return -1;
+        }
+    }
+    int rc = timestamp ? add_timestamp_token(config, pending.cms.get()) : 0;
+    if (rc == 0) rc = encode_hex(pending.cms.get(), signature);
+    ERR_clear_error();
+    return rc;
+}
+
 int sign_digest(SigningConfig *config, const unsigned char *digest, int length, int timestamp,
                 SignatureInputs *inputs, char **signature) {
-    register_signature_oids();
     SignatureInputs loaded;
     if (!inputs) {
         if (load_signer_keys(config, loaded.keys) < 0) {
@@ -183,9 +248,11 @@ int sign_digest(SigningConfig *config, const unsigned char *digest, int length, 
         }
         inputs = &loaded;
     }
-    const int rc = build_signature(config, digest, length, timestamp, *inputs, signature);
-    ERR_clear_error();
-    return rc;
+    PendingSignature pending;
+    if (begin_signature(config, digest, length, *inputs, pending) < 0 ||
+        sign_pending(config, inputs->keys, {&pending}) < 0)
+        return -1;
+    return end_signature(config, pending, timestamp, signature);
 }
 
 }  // namespace qs

@@ -127,8 +127,9 @@ int hand_over(const std::string &bytes, unsigned char **der, long *length) {
 }  // namespace
 
 int load_signer_certificates(SigningConfig *config, KeyMaterial &keys) {
-    if (std::strcmp(config->certstore, kPkcs12Store) == 0)
+    if (std::strcmp(config->certstore, kPkcs12Store) == 0 || is_openssl_store(*config))
         return load_signer_keys(config, keys, "Error in BIO_write() call...");
+    if (is_remote_store(*config)) return load_signer_keys(config, keys);
     if (!is_device_store(*config)) {
         report(format("KeyStore %s not supported...", config->certstore));
         return -1;
@@ -149,6 +150,7 @@ int load_signer_certificates(SigningConfig *config, KeyMaterial &keys) {
 int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain, std::string &basic_der) {
     basic_der.clear();
     if (!cert || is_self_signed(cert)) return 0;
+    if (refuse_unsafe_cache_directory(cache_directory(config->cachedir)) < 0) return -1;
     const std::string key = serial_key(cert);
     X509 *issuer = find_issuer(cert, chain, 0);
     if (issuer && cached_status(config, cert, issuer, key, basic_der)) return 0;

@@ -18,12 +18,14 @@ namespace qs {
 // receives the DER BasicOCSPResponse of a good status; it stays empty when
 // no status can be had (a self-signed certificate, no responder, a responder
 // that is down or answers nonsense), which goes to the debug log only.
-// -1, reported, when the responder says the certificate is revoked or not good.
+// -1, reported, when the responder says the certificate is revoked or not
+// good, or when the cache directory may not be used (cache_directory_problem).
 int signer_ocsp_status(SigningConfig *config, X509 *cert, STACK_OF(X509) *chain, std::string &basic_der);
 
 // The certificates the signer's status is asked with: from the PKCS#12 store
-// (its key comes along), or a device's signer PEM file and CA file (a CA file
-// that cannot be read gives an empty chain). -1, reported, on failure.
+// or the remote signing service (its key comes along), or a device's signer
+// PEM file and CA file (a CA file that cannot be read gives an empty chain).
+// -1, reported, on failure.
 int load_signer_certificates(SigningConfig *config, KeyMaterial &keys);
 
 // The revocationInfoArchival value holding one BasicOCSPResponse.

@@ -55,11 +55,16 @@ Status ocsp_status(const std::string &der, X509 *cert, X509 *issuer, std::time_t
     return Status::Revoked;
 }
 
-// What one CRL says of cert at time at, when issuer signed it.
+// What one CRL says of cert at time at, for what it covers of cert.
 Status crl_status(X509_CRL *crl, X509 *cert, X509 *issuer, std::time_t at, std::string &revoked_at) {
-    if (!crl_verifies(crl, issuer)) return Status::Unknown;
+    const CrlScope scope = crl_scope(crl, cert, issuer);
+    if (scope == CrlScope::None) return Status::Unknown;
     X509_REVOKED *entry = nullptr;
-    if (X509_CRL_get0_by_cert(crl, &entry, cert) != 1 || !entry) return Status::Good;
+    const int found = X509_CRL_get0_by_cert(crl, &entry, cert);
+    // Only a complete list proves a certificate it does not name good; an
+    // entry that a delta list removes again proves nothing.
+    if (found == 0) return scope == CrlScope::Full ? Status::Good : Status::Unknown;
+    if (found != 1 || !entry) return Status::Unknown;
     const ASN1_TIME *date = X509_REVOKED_get0_revocationDate(entry);
     if (date && ASN1_TIME_cmp_time_t(date, at) > 0) return Status::Good;
     revoked_at = time_text(date);

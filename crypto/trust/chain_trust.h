@@ -53,7 +53,9 @@ struct ChainVerdict {
 // certificates) and the store's, verified against the anchors, and every
 // certificate below the anchor looked up in archived (OCSP responses the
 // signature carries) and the store's OCSP responses and CRLs. A response or
-// CRL counts only when its issuer's signature over it verifies.
+// CRL counts only when its issuer's signature over it verifies, and a CRL
+// only for what its scope covers (crl_scope): a delta CRL, or one for some
+// reasons only, can prove a revocation but never a good status.
 ChainVerdict judge_chain(X509 *cert, STACK_OF(X509) *extra, const std::vector<std::string> &archived,
                          std::time_t at, const TrustMaterial &material);
 

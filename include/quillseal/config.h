@@ -51,6 +51,20 @@ typedef struct SigningConfig {
     char cryptolib[256];
     char httptimeout[256]; /* total time-out of a network exchange, in seconds */
     char trustca[256];     /* PEM file of the trust anchors a validation report builds chains to */
+    /* certstore "OPENSSL STORE": a key opened through OpenSSL's store interface */
+    char keyuri[512];         /* URI of the private key, e.g. pkcs11:token=t;object=o;type=private */
+    char certuri[512];        /* URI of the signer's certificate; empty: the key's store, or signerpem */
+    char provider[256];       /* provider loaded before the URIs are opened (a name or a module path) */
+    char providermodule[256]; /* the PKCS#11 module that provider drives */
+    char netconcurrency[256]; /* most network requests of a directory run in flight at once (32) */
+    /* A key held by a remote signing service (certstore "CSC"). */
+    char cscurl[256];         /* the service's base URL, ending in /csc/v2 */
+    char csccredential[256];  /* the credential ID; empty: the first the service lists */
+    char csctoken[4096];      /* bearer access token, held decrypted */
+    char cscuser[256];        /* user name for the service's login (HTTP basic authentication) */
+    char cscpasswd[256];      /* its password, held decrypted */
+    char cscpin[256];         /* the credential's PIN for each authorisation, held decrypted */
+    char cscbatch[256];       /* most documents signed with one authorisation; default 100 */
     char sigfield[256];    /* fully qualified name of the signature field to sign in (made when missing) */
     char siglock[256];     /* fields the signature locks: "all", "include:a,b" or "exclude:a,b" */
 } SigningConfig;
@@ -66,7 +80,8 @@ QS_API void free_config(SigningConfig *config);
  * receives the new record (on failure too; NULL only when memory runs out),
  * which the caller releases with free_config.
  * Results: 0; -1 (file not readable, PKCS#12 entries missing, certstore
- * missing or invalid); -11 (incomplete PKCS#11 settings). */
+ * missing or invalid, a secret whose source is missing or refused); -11
+ * (incomplete PKCS#11 or OpenSSL store settings). */
 QS_API int read_config(const char *configuration, SigningConfig **out);
 
 /* ---- key=value file ("/usr/local/quillseal/quillseal.conf" by default) ----
@@ -94,7 +109,8 @@ QS_API int validate_sub_filter(char *subfilter);
 /* ---- JSON configuration ----
  * read_conf_json: a text holding "{" is parsed and its string members fill
  * the record; any other text is taken as the key=value file path (conffile).
- * Returns 0. read_conf_json_entry copies the string member name into out
+ * Returns 0, or -1 (reported) when a secret names a source that is missing or
+ * refused. read_conf_json_entry copies the string member name into out
  * (256 bytes); returns 0, or -1 when it is missing or not a string. */
 QS_API int read_conf_json(const char *configuration, SigningConfig *config);
 QS_API int read_conf_json_entry(const char *json, const char *name, char *out);

@@ -23,6 +23,13 @@ QS_API int quillseal_version(char *out);
 QS_API void pdfsigning_init(void);
 QS_API void pdfsigning_init_cmd(void);
 QS_API void pdfsigning_shutdown(void);
+/* Opens the signing device that configuration names (the PKCS#11 engine or an
+ * OpenSSL store) and logs in, so that the signings that follow in this process
+ * use that session; nothing to do for a PKCS#12 store. A process forked from
+ * one that opened a device calls pdfsigning_shutdown and pdfsigning_init_cmd
+ * first: a device session never crosses fork. Returns 0, or -1 (reported) when
+ * the configuration cannot be read or the device refuses. */
+QS_API int pdfsigning_open_device(const char *configuration);
 
 /* ---- One-shot signing ----
  * configuration: a key=value file path, "" for the default file, or JSON text. */
@@ -48,6 +55,29 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
                         const char *title, const char *author, const char *subject,
                         const char *keywords, int timestamp, int certify,
                         SigningConfig *config);
+
+/* ---- Many documents with one key ----
+ * signing_batch_size: how many documents to hand sign_many at once for the
+ * configured key, from the configuration alone: 1 for a key in this process
+ * (sign them one by one), cscbatch (100 by default) for a key in a remote
+ * signing service (certstore "CSC"), which signs a whole batch with one
+ * authorisation and one signing exchange.
+ * sign_many: signs count documents, inputs[i] into outputs[i], with the
+ * other arguments as for sign (one configuration, read once). Each document
+ * is prepared, then the key signs all their signatures together, then each
+ * signature is written and its output kept. results[i] receives 0 or -1, and
+ * messages[i] (256 bytes) the reason of a -1 (empty for 0); a document that
+ * fails leaves no output and does not stop the others. Returns 0 when every
+ * document was signed, else -1 (a configuration that cannot be read gives
+ * every document its message and result). Called between pdfsigning_init
+ * (or pdfsigning_init_cmd) and pdfsigning_shutdown, a process logs into a
+ * remote signing service and reads its credential once for all batches. */
+QS_API int signing_batch_size(SigningConfig *config);
+QS_API int sign_many(int count, const char *const *inputs, const char *const *outputs,
+                     const char *location, const char *reason, const char *open_password,
+                     int visible, const char *title, const char *author, const char *subject,
+                     const char *keywords, const char *configuration, int timestamp,
+                     int certify, int *results, char (*messages)[256]);
 
 /* ---- Two-phase signing ----
  * The first phase writes the prepared output (the input followed by the

@@ -72,9 +72,15 @@ TEST_F(Dates, PdfDateAndDisplayDateOneHourAhead) {
     std::free(shown);
 }
 
-TEST_F(Dates, ZeroOffsetIsWrittenWithZ) {
+TEST_F(Dates, ZeroOffsetIsWrittenAsZAloneAndShownAsBefore) {
     zone("UTC0");
-    EXPECT_EQ(mod_date(utc(2017, 3, 5, 13, 7, 9)), "D:20170305130709Z00'00'");
+    const std::string d = mod_date(utc(2017, 3, 5, 13, 7, 9));
+    EXPECT_EQ(d, "D:20170305130709Z");
+    char display[28];
+    EXPECT_EQ(convert_mod_date_to_default_display_date(d.c_str(), display), 0);
+    EXPECT_STREQ(display, "2017.03.05 13:07:09 Z00'00'");
+    EXPECT_EQ(convert_mod_date_to_default_display_date("D:20170305130709Z00'00'", display), 0);
+    EXPECT_STREQ(display, "2017.03.05 13:07:09 Z00'00'");
 }
 
 TEST_F(Dates, HalfHourZonesKeepTheirMinutes) {

@@ -200,7 +200,7 @@ TEST(FullDisk, LeavesNeitherTheOutputNorAPartialFile) {
     }
 }
 
-TEST(ReplacedOutput, TakesTheModeAPlainWriteWouldGiveAndFollowsALink) {
+TEST(ReplacedOutput, TakesTheModeAPlainWriteWouldGive) {
     TempDir dir;
     const std::string conf = clitest::write_config(dir);
     const std::string input = qstest::fixture("one-page.pdf");
@@ -214,9 +214,6 @@ TEST(ReplacedOutput, TakesTheModeAPlainWriteWouldGiveAndFollowsALink) {
     const Case cases[] = {
         {"a new file gets 0666 less the umask", "", "new.pdf", "new.pdf", 0640},
         {"an existing file keeps its mode", "echo old > kept.pdf && chmod 0604 kept.pdf", "kept.pdf", "kept.pdf", 0604},
-        {"a symbolic link leads to the file replaced",
-         "echo old > target.pdf && chmod 0600 target.pdf && ln -s target.pdf link.pdf", "link.pdf", "target.pdf",
-         0600},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -229,10 +226,77 @@ TEST(ReplacedOutput, TakesTheModeAPlainWriteWouldGiveAndFollowsALink) {
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(clitest::check_signed_output(work.file(c.written)), "");
         EXPECT_EQ(mode_of(work.file(c.written)), c.mode);
-        struct stat link_info {};
-        ASSERT_EQ(lstat(work.file(c.output).c_str(), &link_info), 0);
-        EXPECT_EQ(S_ISLNK(link_info.st_mode), std::string(c.output) != c.written);
         for (const auto &name : entries(work.path())) EXPECT_FALSE(is_partial_name(name)) << name;
+    }
+}
+
+// Another user plants an entry under an output's name: a symbolic link that
+// dangles into a folder of theirs, one that leads to an existing file, or a
+// directory. Every route takes it for an existing output: the single-file
+// routes refuse it, the routes over many documents skip it, and nothing is
+// ever written where a link leads.
+TEST(PlantedOutputEntry, CountsAsAnExistingOutputOnEveryRoute) {
+    TempDir dir;
+    const std::string conf = clitest::write_config(dir, "signer.p12", "tsaurl=http://127.0.0.1:1/tsa\n");
+    const std::string in_dir = dir.file("in"), out_dir = dir.file("out"), elsewhere = dir.file("elsewhere");
+    for (const std::string &folder : {in_dir, out_dir, elsewhere}) mkdir(folder.c_str(), 0755);
+    const std::string input = in_dir + "/doc.pdf", output = out_dir + "/doc.pdf";
+    qstest::write_file(input, qstest::read_file(qstest::fixture("one-page.pdf")));
+    const std::string signed_input = dir.file("signed.pdf");
+    ASSERT_EQ(qstest::run_cli({"-i", input, "-o", signed_input, "-z", conf}).status, 0);
+    const std::string exists = "0#Output document already exists: input[" + input + "] output[" + output + "]\n";
+    const std::string cli = qstest::shell_quote(QS_CLI_PATH), z = " -z " + qstest::shell_quote(conf);
+    const std::string q = cli + z;
+
+    struct Route {
+        const char *name;
+        std::string command;
+        std::string expect;  // the line, or the start of the line
+    } routes[] = {
+        {"sign", q + " -i " + qstest::shell_quote(input) + " -o " + qstest::shell_quote(output), "-1#The output path "},
+        {"addltv", cli + " addltv" + z + " -i " + qstest::shell_quote(signed_input) + " -o " + qstest::shell_quote(output),
+         "-1#The output path "},
+        {"timestamp", cli + " timestamp" + z + " -i " + qstest::shell_quote(signed_input) + " -o " +
+                          qstest::shell_quote(output),
+         "-1#The output path "},
+        {"directory", q + " -i " + qstest::shell_quote(in_dir) + " -o " + qstest::shell_quote(out_dir), exists},
+        {"list", "echo " + qstest::shell_quote(input) + " | " + q + " -i - -o " + qstest::shell_quote(out_dir), exists},
+        {"workers", q + " -j 2 -i " + qstest::shell_quote(in_dir) + " -o " + qstest::shell_quote(out_dir), exists},
+    };
+    struct Entry {
+        const char *name;
+        std::string plant;     // shell steps that put the entry at the output's name
+        std::string refusal;   // what the single-file routes say of it
+    } planted[] = {
+        {"a dangling link", "ln -s " + qstest::shell_quote(elsewhere + "/doc.pdf") + " " + qstest::shell_quote(output),
+         "is a symbolic link"},
+        {"a link to a file", "echo precious > " + qstest::shell_quote(elsewhere + "/doc.pdf") + " && ln -s " +
+                                 qstest::shell_quote(elsewhere + "/doc.pdf") + " " + qstest::shell_quote(output),
+         "is a symbolic link"},
+        {"a directory", "mkdir " + qstest::shell_quote(output), "names no regular file"},
+    };
+    for (const Entry &e : planted) {
+        for (const Route &r : routes) {
+            SCOPED_TRACE(std::string(r.name) + " with " + e.name + " under the output's name");
+            ASSERT_EQ(qstest::run_shell("rm -rf " + qstest::shell_quote(output) + " " +
+                                        qstest::shell_quote(elsewhere + "/doc.pdf") + " && " + e.plant)
+                          .status,
+                      0);
+            const std::string before = qstest::run_shell("ls -lA " + qstest::shell_quote(out_dir) + " " +
+                                                         qstest::shell_quote(elsewhere) + " && cat " +
+                                                         qstest::shell_quote(elsewhere) + "/* 2>/dev/null")
+                                           .out;
+            const std::string line = qstest::run_shell(r.command + " 2>/dev/null").out;
+            EXPECT_EQ(line.rfind(r.expect, 0), 0u) << line;
+            if (r.expect != exists) {
+                EXPECT_NE(line.find(e.refusal), std::string::npos) << line;
+            }
+            // The output folder and the folder a link leads into are as they were.
+            EXPECT_EQ(qstest::run_shell("ls -lA " + qstest::shell_quote(out_dir) + " " + qstest::shell_quote(elsewhere) +
+                                        " && cat " + qstest::shell_quote(elsewhere) + "/* 2>/dev/null")
+                          .out,
+                      before);
+        }
     }
 }
 

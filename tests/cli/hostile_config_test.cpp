@@ -212,7 +212,7 @@ TEST_F(HostileJson, ValuesOfThousandsOfBytesStayInsideTheirFields) {
     static const char *const kMembers[] = {
         "certpasswd", "sigrect", "sigimage", "tsaurl",  "sigpage",  "pin",    "signerpem", "capem",
         "engine",     "certstore", "library", "extrarange", "sigtext", "tsacert", "tsauser", "tsapasswd",
-        "hashalgo",   "appname",  "sigcontact", "usinggui", "subfilter", "httptimeout"};
+        "hashalgo",   "appname",  "sigcontact", "usinggui", "subfilter", "httptimeout", "netconcurrency"};
     const std::string empty_conf = dir.file("empty.conf");
     qstest::write_file(empty_conf, "");
     std::string json = "{" + member("conffile", empty_conf);

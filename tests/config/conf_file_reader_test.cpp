@@ -84,6 +84,14 @@ TEST(ConfFileReader, StoredPasswordsAreDecrypted) {
     const std::string longest(119, 'p');
     Record l = read_text("certpasswd=" + stored(longest) + "\n");
     EXPECT_STREQ(l->certpasswd, longest.c_str());
+    // The remote signing service's secrets; the "pin=" inside "cscpin=" is
+    // that key's line, not the device PIN's.
+    Record c = read_text("cscpin=" + stored("730914") + "\ncsctoken=" + stored("token-1") + "\ncscpasswd=" +
+                         stored("secret-2") + "\npin=" + stored("device-3") + "\n");
+    EXPECT_STREQ(c->cscpin, "730914");
+    EXPECT_STREQ(c->csctoken, "token-1");
+    EXPECT_STREQ(c->cscpasswd, "secret-2");
+    EXPECT_STREQ(c->pin, "device-3");
 }
 
 TEST(ConfFileReader, EscapesInLinesAndTheSignatureText) {

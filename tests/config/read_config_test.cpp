@@ -185,7 +185,8 @@ TEST(ReadConfig, CertfileFromTheFileIsAPathEvenAfterJson) {
     X(certstore) X(library) X(extrarange) X(sigtext) X(tsacert) X(tsauser) X(tsapasswd) X(hashalgo)        \
     X(appname) X(sigcontact) X(subfilter) X(p11key) X(p11url) X(usinggui) X(cachedir) X(sigfont)           \
     X(sigdateformat) X(proxyprotocol) X(proxyhost) X(debug) X(logfile) X(encpermpwd) X(encpermprint)      \
-    X(encpermchange) X(encpermcopy) X(encpermaccess) X(encmetadata) X(cryptolib) X(httptimeout)
+    X(encpermchange) X(encpermcopy) X(encpermaccess) X(encmetadata) X(cryptolib) X(httptimeout)  \
+    X(netconcurrency)
 
 void expect_same_texts(const SigningConfig &a, const SigningConfig &b) {
 #define QS_SAME(f) EXPECT_STREQ(a.f, b.f) << #f;
@@ -206,7 +207,7 @@ TEST(ReadConfig, FileAndJsonWithTheSameSettingsGiveTheSameRecord) {
         {"sigtext", "Signed by\nme"},           {"tsacert", "/pem/tsa.pem"},     {"tsauser", "u"},
         {"tsapasswd", "p"},                     {"hashalgo", "sha512"},          {"appname", "Batch"},
         {"sigcontact", "ops@example.org"},      {"subfilter", "adbe.pkcs7.sha1"}, {"certfile", "/keys/s.p12"},
-        {"httptimeout", "45"},
+        {"httptimeout", "45"},                  {"netconcurrency", "8"},
     };
     std::string lines;
     std::string json = "{";

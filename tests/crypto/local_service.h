@@ -21,10 +21,20 @@ struct TsaPki {
 };
 const TsaPki &tsa_pki();
 
+// Starts a service program (words: the program and its arguments) that
+// prints the port it listens on as its first line; returns the port, with
+// the process in pid. Throws when it does not start within 20 s.
+int start_service(const std::vector<std::string> &words, pid_t &pid);
+// Stops the service in pid (if any) and waits for it.
+void stop_service(pid_t &pid);
+
 struct LoggedRequest {
     std::string method, path;
     std::vector<std::pair<std::string, std::string>> headers;  // in the order received
     long body_length = 0;
+    long connection = 0;       // the client's port: one per connection
+    int in_flight = 0;         // requests in flight when it came, this one included
+    bool tls_resumed = false;  // a TLS connection that resumed an earlier session
     std::string header(const std::string &name) const;
 };
 

@@ -60,10 +60,11 @@ std::string newest_signature_der(const std::string &pdf, const std::string &pass
     return std::string(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(total));
 }
 
-RevocationService::RevocationService(bool with_rsa_chain) {
-    service_ = std::make_unique<qstest::LocalService>(
-        "revocation", std::vector<std::string>{"--pki", pki_.path(), "--max-requests", "400", "--tsa-config",
-                                               pki_.file("tsa/tsa.cnf")});
+RevocationService::RevocationService(bool with_rsa_chain, const std::vector<std::string> &service) {
+    std::vector<std::string> options = {"--pki", pki_.path(), "--max-requests", "400", "--tsa-config",
+                                        pki_.file("tsa/tsa.cnf")};
+    options.insert(options.end(), service.begin(), service.end());
+    service_ = std::make_unique<qstest::LocalService>("revocation", options);
     const auto made = qstest::run_shell("bash " + shell_quote(std::string(QS_SOURCE_DIR) + "/tests/support/make_ltv_pki.sh") +
                                         " " + shell_quote(pki_.path()) + " " + shell_quote(service_->url("http", "")) +
                                         (with_rsa_chain ? " rsa" : "") + " 2>&1");

@@ -15,15 +15,20 @@ namespace cryptotest {
 
 class RevocationService {
 public:
-    // with_rsa_chain: the PKI also holds the RSA chain of make_ltv_pki.sh (rsa.p12 and its files).
-    explicit RevocationService(bool with_rsa_chain = false);
+    // with_rsa_chain: the PKI also holds the RSA chain of make_ltv_pki.sh (rsa.p12 and its files);
+    // service: more options of the service (--latency ...).
+    explicit RevocationService(bool with_rsa_chain = false, const std::vector<std::string> &service = {});
 
     // The file of the PKI folder: "signer.p12", "inter/ca.pem", "crl/inter.crl", ...
     std::string file(const std::string &name) const { return pki_.file(name); }
     // Requests received so far for path ("/ocsp/inter", "/crl/root.crl").
     int requests_to(const std::string &path) const;
-    // The time-stamping authority of the PKI (tsa/), which its intermediate issued.
-    std::string tsa_url() const { return service_->url("http", "/tsa"); }
+    // The time-stamping authority of the PKI (tsa/), which its intermediate
+    // issued; its tokens carry its chain, or with own_certificate_only its
+    // certificate alone.
+    std::string tsa_url(bool own_certificate_only = false) const {
+        return service_->url("http", own_certificate_only ? "/tsa/own" : "/tsa");
+    }
 
 private:
     qstest::TempDir pki_;

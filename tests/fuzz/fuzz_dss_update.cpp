@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     if (!f) return 0;
-    const qs::LtvSource source = [](std::string_view contents, qs::LtvSignatureData &ltv) {
+    const qs::LtvSource source = [](std::string_view contents, const qs::DocumentMaterial &,
+                                    qs::LtvSignatureData &ltv) {
         if (contents.empty()) return false;
         ltv.vri_key = "AB";
         ltv.certs = {{"c", std::string(contents)}};

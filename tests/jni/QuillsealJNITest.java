@@ -16,7 +16,8 @@ import java.util.List;
  * fixtures folder, the quillseal program, the two-phase tool (the remote
  * signing service), a work folder and, for the PAdES levels, the folder of a
  * test PKI whose revocation services and time-stamping authority run at the
- * given base URL. Prints one line per check; exits 1 when one failed.
+ * given base URL, then the base URL of a remote signing service and its access
+ * token. Prints one line per check; exits 1 when one failed.
  */
 public final class QuillsealJNITest {
     private static int failures = 0;
@@ -30,6 +31,8 @@ public final class QuillsealJNITest {
         work = Path.of(args[4]);
         if (args[0].equals("errno")) {
             systemErrorReply();
+        } else if (args[0].equals("device")) {
+            deviceKey(args[5], args[6]);
         } else {
             String conf = writeConfig();
             version();
@@ -38,6 +41,7 @@ public final class QuillsealJNITest {
             metadata();
             signerInfo();
             if (args.length > 6) pades(Path.of(args[5]), args[6]);
+            if (args.length > 8) remote(args[7], args[8]);
         }
         System.out.println(failures == 0 ? "all checks passed" : failures + " checks failed");
         System.exit(failures == 0 ? 0 : 1);
@@ -168,6 +172,35 @@ public final class QuillsealJNITest {
         expectEquals(QuillsealJNI.timestamp(null, file("z.pdf"), none), "-1#The argument input is null. [-999]",
                 "timestamp with a null input");
         expect(!Files.exists(work.resolve("z.pdf")), "failed calls leave no output", "");
+    }
+
+    // A key held by a remote signing service, chosen by the JSON configuration
+    // a Java application hands in.
+    static void remote(String url, String token) throws Exception {
+        String json = "{\"conffile\": \"" + writeConfig() + "\", \"certstore\": \"CSC\", \"cscurl\": \"" + url
+                + "\", \"csctoken\": \"" + token + "\", \"csccredential\": \"ec\"}";
+        String out = file("remote.pdf");
+        expectEquals(QuillsealJNI.sign(fixture("one-page.pdf"), out, "", "", "", true, "", "", "", "", json, false,
+                false), "0#Document signed", "sign with a key in a remote signing service");
+        expectValid(out, "sign with a key in a remote signing service");
+        expect(run("pdfsig", out).contains("Common Name: EC Signer"), "the remote credential's certificate signs", "");
+    }
+
+    // A token key through the store route, signing for two configurations in
+    // turn in this one process: the wrong PIN fails right after the right one
+    // logged the token in, and the right one signs again after it.
+    static void deviceKey(String right, String wrong) throws Exception {
+        String in = fixture("one-page.pdf");
+        String[][] steps = {{right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "},
+                {right, "0#Document signed"}, {wrong, "-1#No private key could be opened at "}};
+        for (int i = 0; i < steps.length; i++) {
+            String out = file("device-" + i + ".pdf");
+            String what = "token key, step " + (i + 1) + (steps[i][0].equals(right) ? ", its PIN" : ", a wrong PIN");
+            String reply = QuillsealJNI.sign(in, out, "", "", "", false, "", "", "", "", steps[i][0], false, false);
+            expectStart(reply, steps[i][1], what);
+            if (reply.startsWith("0#")) expectValid(out, what);
+            else expect(!Files.exists(Path.of(out)), what + ": no output", out);
+        }
     }
 
     static void metadata() throws Exception {

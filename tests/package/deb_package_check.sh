@@ -27,7 +27,7 @@ expect_field Version "^${version//./\\.}$"
 expect_field Architecture "^$(dpkg --print-architecture)$"
 expect_field Maintainer '^[^<]+ <[^@ ]+@[^> ]+>$'
 expect_field Section '^[a-z]+$'
-expect_field Recommends '^fonts-dejavu-core, libengine-pkcs11-openssl, parallel$'
+expect_field Recommends '^fonts-dejavu-core, pkcs11-provider \| libengine-pkcs11-openssl, parallel$'
 # From dpkg-shlibdeps: the libraries the program and the library link with,
 # each at the version that has their symbols; libcurl, which is opened at run
 # time, named by hand.

@@ -35,7 +35,7 @@ std::string document() {
     return qstest::make_pdf(objects);
 }
 
-bool source(std::string_view contents, qs::LtvSignatureData &data) {
+bool source(std::string_view contents, const qs::DocumentMaterial &, qs::LtvSignatureData &data) {
     data = qs::LtvSignatureData{};
     data.vri_key = contents == "\x0a\x0b\x0c" ? "AAAA" : "BBBB";
     data.certs = {{"01", "first certificate"}, {"02", "second certificate"}};

@@ -256,7 +256,7 @@ TEST(SignatureUpdate, InformationDictionaryAndIdentifier) {
     EXPECT_FALSE(info.hasKey("/Subject"));
     EXPECT_EQ(info.getKey("/Keywords").getStringValue(), "q3, report");
     EXPECT_TRUE(std::regex_match(info.getKey("/ModDate").getStringValue(),
-                                 std::regex("D:[0-9]{14}([+-][0-9]{2}|Z00)'[0-9]{2}'")));
+                                 std::regex("D:[0-9]{14}([+-][0-9]{2}'[0-9]{2}'|Z)")));
     // The new dictionary took the old /Size; the signature and widget follow it.
     Opened old(qstest::fixture("noinfo.pdf"));
     const int size = static_cast<int>(old.pdf.getTrailer().getKey("/Size").getIntValue());

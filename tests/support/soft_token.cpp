@@ -69,6 +69,41 @@ std::string SoftToken::add_token(const std::string &label, const std::string &pi
     return import_key(label, pin, fixture(key), "signer", "01");
 }
 
+std::string SoftToken::provider() {
+#ifdef __SANITIZE_ADDRESS__
+    // The provider opens the module with RTLD_DEEPBIND, which AddressSanitizer
+    // refuses: a sanitizer build runs the engine route only.
+    return "";
+#endif
+    return first_line(
+        run_shell("dpkg -L pkcs11-provider 2>/dev/null | grep '/ossl-modules/pkcs11\\.so$' | head -n1").out);
+}
+
+std::string SoftToken::import_certificate(const std::string &pem_file, const std::string &label,
+                                          const std::string &id, const std::string &token,
+                                          const std::string &pin) const {
+    const std::string der = conf_ + "." + label + ".der";
+    const RunResult convert =
+        run_shell("openssl x509 -in " + shell_quote(pem_file) + " -outform der -out " + shell_quote(der) + " 2>&1");
+    if (convert.status != 0) return "openssl x509 " + pem_file + ": " + convert.out;
+    const RunResult write = run_shell(env() + "pkcs11-tool --module " + shell_quote(module_) + " --token-label " +
+                                      token + " --login --pin " + pin + " --write-object " + shell_quote(der) +
+                                      " --type cert --label " + shell_quote(label) + " --id " + id + " 2>&1");
+    return write.status == 0 ? "" : "pkcs11-tool --write-object " + pem_file + ": " + write.out;
+}
+
+std::string SoftToken::write_store_config(const TempDir &dir, const std::string &name, const std::string &keyuri,
+                                          const std::string &extra, const std::string &pin_value) const {
+    char stored[600] = "";
+    if (!pin_value.empty()) encrypt_password(pin_value.c_str(), stored);
+    const bool first = !extra.empty() && extra[0] == '!';
+    const std::string lines = "certstore=OPENSSL STORE\nkeyuri=" + keyuri + "\nprovider=pkcs11\nprovidermodule=" +
+                              module_ + "\npin=" + stored + "\ncapem=" + fixture("ca.pem") + "\n";
+    const std::string path = dir.file(name);
+    write_file(path, first ? extra.substr(1) + lines : lines + extra);
+    return path;
+}
+
 std::string SoftToken::env() const { return "SOFTHSM2_CONF=" + shell_quote(conf_) + " "; }
 
 void SoftToken::activate() const { setenv("SOFTHSM2_CONF", conf_.c_str(), 1); }

@@ -255,8 +255,8 @@ void replace_content(Updates &u) {
 }
 
 const std::string kVerified = "0#Document signature verified [Signer: Test Signer]\n";
-// A second signature is the newest: verify checks it, and the update that made
-// it is judged against the first signature on its own.
+// A later signature is the newest, wherever its field stands in /Fields: verify checks it,
+// and the update that made it is judged against the first signature on its own.
 const std::string kSecondVerified = "0#Document signature verified [Signer: EC Signer]\n";
 
 std::string changed(const std::string &what) {

@@ -140,7 +140,7 @@ TEST_F(DeviceEngine, RefusedConfigurationIsReportedAndALaterSigningSucceeds) {
 
 // One process signing for several configurations, as a signing service does
 // for its users: each signing uses a device key only with its own PIN, though
-// the engine stays loaded between signings. Two tokens, each with a key and a
+// the engine (or the provider's store) stays open between signings. Two tokens, each with a key and a
 // PIN of its own, sign in turns; a wrong PIN fails as a wrong PIN right after
 // a signing that logged the device in.
 TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
@@ -151,11 +151,13 @@ TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
     const auto second = [&](const std::string &name, const std::string &pin) {
         return token.write_config(dir, name, second_url, "ec-signer.pem", "debug=on\nlogfile=" + log + "\n", pin);
     };
-    const struct {
+    struct Step {
         const char *what;
         std::string conf;
         const char *signer;  // the display name of the signature; null when the device refuses
-    } steps[] = {
+        std::string refusal = "Error: ENGINE_load_private_key() returned NULL key...";
+    };
+    std::vector<Step> steps = {
         {"first token, its PIN", config("first.conf"), "Test Signer"},
         {"first token, a wrong PIN", config("wrong.conf", first_url, "999999"), nullptr},
         {"first token, its PIN again", config("first.conf"), "Test Signer"},
@@ -168,6 +170,30 @@ TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
         {"second token, its PIN again", second("second.conf", second_pin), "EC Signer"},
         {"first token, its PIN once more", config("first.conf"), "Test Signer"},
     };
+    // The same through the PKCS#11 provider, whose store stays open between
+    // signings of the same settings, in turns with the engine.
+    if (!SoftToken::provider().empty()) {
+        const auto store = [&](const std::string &name, const std::string &token_label, const std::string &pem,
+                               const std::string &pin) {
+            return token.write_store_config(dir, name, "pkcs11:token=" + token_label + ";object=signer;type=private",
+                                            "signerpem=" + fixture(pem) + "\n", pin);
+        };
+        const std::string refused = "No private key could be opened at pkcs11:token=";
+        const std::vector<Step> through_provider = {
+            {"provider: first token, its PIN", store("s1.conf", "qs", "signer.pem", SoftToken::kPin), "Test Signer"},
+            {"provider: first token, a wrong PIN", store("s2.conf", "qs", "signer.pem", "999999"), nullptr, refused},
+            {"provider: first token, no PIN", store("s3.conf", "qs", "signer.pem", ""), nullptr, refused},
+            {"provider: first token, its PIN again", store("s1.conf", "qs", "signer.pem", SoftToken::kPin),
+             "Test Signer"},
+            {"engine: first token, a wrong PIN", config("wrong.conf", first_url, "999999"), nullptr},
+            {"provider: second token, its PIN", store("s4.conf", "qs2", "ec-signer.pem", second_pin), "EC Signer"},
+            {"provider: first token's key with the second token's PIN",
+             store("s5.conf", "qs", "signer.pem", second_pin), nullptr, refused},
+            {"provider: second token, its PIN again", store("s4.conf", "qs2", "ec-signer.pem", second_pin),
+             "EC Signer"},
+        };
+        steps.insert(steps.end(), through_provider.begin(), through_provider.end());
+    }
     for (const auto &step : steps) {
         SCOPED_TRACE(step.what);
         const std::string out = dir.file("out.pdf");
@@ -175,7 +201,7 @@ TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
         const int rc = sign_with(step.conf, out);
         if (!step.signer) {
             EXPECT_EQ(rc, -1);
-            EXPECT_EQ(message(), "Error: ENGINE_load_private_key() returned NULL key...");
+            EXPECT_EQ(message().rfind(step.refusal, 0), 0u);
             EXPECT_FALSE(qstest::file_exists(out));
             continue;
         }
@@ -190,26 +216,36 @@ TEST_F(DeviceEngine, EachSigningUsesTheDeviceKeyOnlyWithItsOwnPin) {
         EXPECT_EQ(logged.find(pin), std::string::npos);
 }
 
-// An empty PIN sends no login at all, as some devices count an empty login as
-// a wrong try. The calls between the engine and the SoftHSM2 module are seen
-// through pkcs11-spy, which logs each of them. The spy keeps memory of its own
+// An empty PIN sends no login at all, on the engine route and the provider
+// route, as some devices count an empty login as a wrong try. The calls
+// between the engine (or provider) and the SoftHSM2 module are seen through
+// pkcs11-spy, which logs each of them. The spy keeps memory of its own
 // after it is unloaded, so it runs in a child that ends without a leak check.
 TEST_F(DeviceEngine, AnEmptyPinSendsNoLogin) {
     const std::string spy =
         qstest::run_shell("dpkg -L opensc-pkcs11 2>/dev/null | grep '/pkcs11-spy\\.so$' | head -n1 | tr -d '\\n'").out;
     if (spy.empty()) GTEST_SKIP() << "pkcs11-spy (Debian package opensc-pkcs11) is not installed";
     const std::string calls = dir.file("calls.log"), findings = dir.file("findings.txt");
-    const struct {
+    struct Case {
         const char *what;
         std::string conf;
         bool signs;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"URI without a PIN", config("uri.conf", "pkcs11:token=qs;object=signer", "", "library=" + spy + "\n"), false},
         {"slot and id without a PIN",
          config("slot.conf", "slot_" + token.slot() + "-id_01", "", "library=" + spy + "\n"), false},
         {"URI with its PIN: the login is seen",
          config("pin.conf", "pkcs11:token=qs;object=signer", SoftToken::kPin, "library=" + spy + "\n"), true},
     };
+    // The same holds for a key opened through the PKCS#11 provider.
+    if (!SoftToken::provider().empty()) {
+        const std::string key = "pkcs11:token=qs;object=signer;type=private";
+        const std::string spied = "!providermodule=" + spy + "\nsignerpem=" + fixture("signer.pem") + "\n";
+        cases.push_back({"provider, no PIN", token.write_store_config(dir, "store-none.conf", key, spied, ""), false});
+        cases.push_back({"provider, its PIN: the login is seen",
+                         token.write_store_config(dir, "store-pin.conf", key, spied), true});
+    }
     std::fflush(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -124,19 +125,35 @@ TEST(Revocation, CachedResponsesAreTrustedOnlyWhenTheyVerify) {
     const auto response_by = [&](const std::string &signed_with, const std::string &about = "signer.pem") {
         return basic_response_of(make_ocsp_response(pki, about, "inter", signed_with));
     };
+    const std::string response_name = "quillseal-ocsp-basic-" + key + ".der";
+    const std::string others_write = "-1#The cache directory can be written by other users";
     const struct {
         const char *name;
         std::string planted;  // BasicOCSPResponse
-        std::string foreign;  // the cache file another user owns
+        std::string foreign;  // the cache file (or "." the folder) another user owns
         bool used;
+        std::string linked = "";  // the cache file moved beside the folder, a link to it under its name
+        const char *link_kind = "-s";  // "-s" a symbolic link, "" a second name
+        mode_t mode = 0755;           // of the cache folder
+        std::string line = "0#Document signed";
     } cases[] = {
         {"signed by the issuer itself", response_by("inter/ca"), "", true},
         {"signed by the issuer's OCSP responder", response_by("inter/responder"), "", true},
         {"signed by another CA's OCSP responder", response_by("root/responder"), "", false},
         {"signed by a key that carries the issuer's name", response_by("forger/ca"), "", false},
         {"about another certificate", response_by("inter/responder", "second.pem"), "", false},
-        {"a response file another user owns", response_by("inter/ca"), "quillseal-ocsp-basic-" + key + ".der", false},
+        {"a response file another user owns", response_by("inter/ca"), response_name, false},
         {"a fetch-time database another user owns", response_by("inter/ca"), "quillseal-cache.db", false},
+        // A link planted under a cache file's name is never followed, whatever it leads to.
+        {"a response file that is a link", response_by("inter/ca"), "", false, response_name},
+        {"a fetch-time database that is a link", response_by("inter/ca"), "", false, "quillseal-cache.db"},
+        {"a response file with a second name", response_by("inter/ca"), "", false, response_name, ""},
+        // A folder where others could replace the files is refused; the sticky bit of /tmp keeps them out.
+        {"a folder everybody may write", response_by("inter/ca"), "", false, "", "-s", 0777, others_write},
+        {"a folder its group may write", response_by("inter/ca"), "", false, "", "-s", 0770, others_write},
+        {"a shared folder with the sticky bit", response_by("inter/ca"), "", true, "", "-s", 01777},
+        {"a folder another user owns", response_by("inter/ca"), ".", false, "", "-s", 0755,
+         "-1#The cache directory belongs to another user"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,15 +163,33 @@ TEST(Revocation, CachedResponsesAreTrustedOnlyWhenTheyVerify) {
         }
         const std::string cache = dir.file(std::to_string(&c - cases));
         ASSERT_EQ(run_shell("mkdir " + shell_quote(cache)).status, 0);
-        plant_cache_file(cache, "quillseal-ocsp-basic-" + key + ".der", c.planted, key);
+        plant_cache_file(cache, response_name, c.planted, key);
         if (!c.foreign.empty()) {
             ASSERT_EQ(chown((cache + "/" + c.foreign).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
         }
+        const std::string moved = cache + "-" + c.linked;
+        if (!c.linked.empty()) {
+            ASSERT_EQ(run_shell("mv " + shell_quote(cache + "/" + c.linked) + " " + shell_quote(moved) + " && ln " +
+                                c.link_kind + " " + shell_quote(moved) + " " + shell_quote(cache + "/" + c.linked))
+                          .status,
+                      0);
+        }
+        ASSERT_EQ(chmod(cache.c_str(), c.mode), 0);
+        const std::string link_target = c.linked.empty() ? "" : qstest::read_file(moved);
         const std::string out = dir.file("signed.pdf");
         const int before = pki.requests_to("/ocsp/inter");
         const std::string conf = revocation_conf(pki, dir, "signer", cache);
         const std::string line = run_cli({"-i", qstest::fixture("one-page.pdf"), "-o", out, "-z", conf}).out;
-        ASSERT_EQ(line.rfind("0#Document signed", 0), 0u) << line;
+        ASSERT_EQ(line.rfind(c.line, 0), 0u) << line;
+        // What a link led to is left as it was.
+        if (!c.linked.empty()) {
+            EXPECT_EQ(qstest::read_file(moved), link_target);
+        }
+        if (c.line.rfind("-1#", 0) == 0) {
+            EXPECT_EQ(pki.requests_to("/ocsp/inter"), before);
+            EXPECT_FALSE(file_exists(out));
+            continue;
+        }
         EXPECT_EQ(pki.requests_to("/ocsp/inter") - before, c.used ? 0 : 1);
         const std::string archived = archived_ocsp_response(out);
         ASSERT_FALSE(archived.empty());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -199,60 +200,143 @@ void expect_document_timestamp(const SignedField &f, const RevocationService &pk
     EXPECT_NE(verified.out.find("Verification: OK"), std::string::npos) << verified.out;
 }
 
-TEST(PadesBaseline, LevelsFromBtToLtaKeepEveryItemOfValidationData) {
+// The life of an archive: B-T, B-LT, then document timestamps and validation
+// data renewed round after round with a fresh cache, for an authority whose
+// tokens carry its chain and for one whose tokens carry its certificate alone
+// (its issuer is then found in the document's other signatures and its store).
+TEST(PadesBaseline, LevelsFromBtToLtaRenewAndKeepEveryItemOfValidationData) {
     RevocationService pki;
-    TempDir dir;
-    char stored[600];
-    encrypt_password(qstest::kStorePassword, stored);
-    const std::string conf = dir.file("pades.conf");
-    qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") +
-                                 "\ncertpasswd=" + stored + "\nsubfilter=ETSI.CAdES.detached\nextrarange=4000\n" +
-                                 "tsaurl=" + pki.tsa_url() + "\ncachedir=" + dir.path() + "\n");
     const std::string tsa_name = "LTV Time-Stamping Authority";
+    for (const bool own_certificate_only : {false, true}) {
+        SCOPED_TRACE(own_certificate_only ? "tokens carry the TSA's certificate alone" : "tokens carry the chain");
+        TempDir dir;
+        char stored[600];
+        encrypt_password(qstest::kStorePassword, stored);
+        const std::string conf = dir.file("pades.conf");
+        qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") +
+                                     "\ncertpasswd=" + stored + "\nsubfilter=ETSI.CAdES.detached\nextrarange=4000\n" +
+                                     "tsaurl=" + pki.tsa_url(own_certificate_only) + "\ncachedir=" + dir.path() + "\n");
 
-    // B-T: the signature carries a token over its signature value, and nothing else is added.
-    const std::string bt = dir.file("b-t.pdf");
-    ASSERT_EQ(run_cli({"-i", fixture("one-page.pdf"), "-o", bt, "-z", conf, "-q"}).out.rfind("0#Document signed", 0), 0u);
-    expect_outside_checks(bt, "LTV Signer");
-    auto fields = signed_fields(bt, dir);
-    ASSERT_EQ(fields.size(), 1u);
-    EXPECT_EQ(attributes(fields[0].contents_file, "signedAttrs"), kBaselineAttributes);
-    EXPECT_EQ(attributes(fields[0].contents_file, "unsignedAttrs"), std::vector<std::string>{"id-smime-aa-timeStampToken"});
-    expect_cms_verifies(fields[0]);
+        // B-T: the signature carries a token over its signature value, and nothing else is added.
+        const std::string bt = dir.file("b-t.pdf");
+        ASSERT_EQ(run_cli({"-i", fixture("one-page.pdf"), "-o", bt, "-z", conf, "-q"}).out.rfind("0#Document signed", 0),
+                  0u);
+        expect_outside_checks(bt, "LTV Signer");
+        auto fields = signed_fields(bt, dir);
+        ASSERT_EQ(fields.size(), 1u);
+        EXPECT_EQ(attributes(fields[0].contents_file, "signedAttrs"), kBaselineAttributes);
+        EXPECT_EQ(attributes(fields[0].contents_file, "unsignedAttrs"),
+                  std::vector<std::string>{"id-smime-aa-timeStampToken"});
+        expect_cms_verifies(fields[0]);
 
-    // B-LT: the signer's chain, the TSA's certificate and the responders' certificates are in the store.
-    const std::string lt = dir.file("b-lt.pdf");
-    ASSERT_EQ(run_cli({"addltv", "-i", bt, "-o", lt, "-z", conf}).out.rfind("0#Document LTVed", 0), 0u);
-    expect_outside_checks(lt, "LTV Signer");
-    const std::set<std::string> first_certs = store_items(lt, "/Certs"), first_ocsps = store_items(lt, "/OCSPs"),
-                                first_crls = store_items(lt, "/CRLs");
-    for (const char *pem : {"signer.pem", "inter/ca.pem", "tsa/tsa.pem", "inter/responder.pem", "root/responder.pem"})
-        EXPECT_EQ(first_certs.count(der_of_pem(pki.file(pem))), 1u) << pem;
-    EXPECT_FALSE(first_ocsps.empty());
+        // B-LT: the signer's chain, the TSA's certificate and the responders' certificates are in the store.
+        const std::string lt = dir.file("b-lt.pdf");
+        ASSERT_EQ(run_cli({"addltv", "-i", bt, "-o", lt, "-z", conf}).out.rfind("0#Document LTVed", 0), 0u);
+        expect_outside_checks(lt, "LTV Signer");
+        std::set<std::string> certs = store_items(lt, "/Certs"), ocsps = store_items(lt, "/OCSPs"),
+                              crls = store_items(lt, "/CRLs");
+        for (const char *pem :
+             {"signer.pem", "inter/ca.pem", "tsa/tsa.pem", "inter/responder.pem", "root/responder.pem"})
+            EXPECT_EQ(certs.count(der_of_pem(pki.file(pem))), 1u) << pem;
+        EXPECT_FALSE(ocsps.empty());
 
-    // B-LTA: a document timestamp over everything; then a second round of both.
-    std::string current = lt;
-    for (int round = 1; round <= 2; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        const std::string lta = dir.file("b-lta-" + std::to_string(round) + ".pdf");
-        ASSERT_EQ(run_cli({"timestamp", "-i", current, "-o", lta, "-z", conf}).out.rfind("0#Document timestamped", 0), 0u);
-        EXPECT_EQ(run_cli({"verify", "-i", lta}).out, "0#Document signature verified [Signer: " + tsa_name + "]\n");
-        EXPECT_EQ(run_shell("qpdf --check " + shell_quote(lta) + " >/dev/null 2>&1").status, 0);
-        fields = signed_fields(lta, dir);
-        ASSERT_EQ(fields.size(), static_cast<std::size_t>(round + 1));
-        expect_document_timestamp(fields[0], pki);
-        expect_cms_verifies(fields.back());
-        EXPECT_NE(run_shell("pdfsig " + shell_quote(lta) + " 2>&1").out.find("Signature is Valid"), std::string::npos);
+        // B-LTA: a document timestamp over everything; then renewed, round after round.
+        std::string current = lt;
+        for (int round = 1; round <= 3; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            const std::string lta = dir.file("b-lta-" + std::to_string(round) + ".pdf");
+            ASSERT_EQ(run_cli({"timestamp", "-i", current, "-o", lta, "-z", conf}).out.rfind("0#Document timestamped", 0),
+                      0u);
+            EXPECT_EQ(run_cli({"verify", "-i", lta}).out, "0#Document signature verified [Signer: " + tsa_name + "]\n");
+            EXPECT_EQ(run_shell("qpdf --check " + shell_quote(lta) + " >/dev/null 2>&1").status, 0);
+            fields = signed_fields(lta, dir);
+            ASSERT_EQ(fields.size(), static_cast<std::size_t>(round + 1));
+            expect_document_timestamp(fields[0], pki);
+            expect_cms_verifies(fields.back());
+            EXPECT_NE(run_shell("pdfsig " + shell_quote(lta) + " 2>&1").out.find("Signature is Valid"),
+                      std::string::npos);
 
-        // A fresh cache: every response is fetched again, and the earlier ones must stay.
-        run_shell("rm -f " + shell_quote(dir.path()) + "/quillseal-*");
-        current = dir.file("b-lta-" + std::to_string(round) + "-ltv.pdf");
-        ASSERT_EQ(run_cli({"addltv", "-i", lta, "-o", current, "-z", conf}).out.rfind("0#Document LTVed", 0), 0u);
-        EXPECT_TRUE(contains_all(store_items(current, "/Certs"), first_certs));
-        EXPECT_TRUE(contains_all(store_items(current, "/OCSPs"), first_ocsps));
-        EXPECT_TRUE(contains_all(store_items(current, "/CRLs"), first_crls));
-        EXPECT_GT(store_items(current, "/OCSPs").size(), first_ocsps.size());
-        expect_outside_checks(current, tsa_name);
+            // A fresh cache: every response is fetched again, and every earlier item must stay.
+            run_shell("rm -f " + shell_quote(dir.path()) + "/quillseal-*");
+            current = dir.file("b-lta-" + std::to_string(round) + "-ltv.pdf");
+            const auto renewed = run_cli({"addltv", "-i", lta, "-o", current, "-z", conf});
+            ASSERT_EQ(renewed.out.rfind("0#Document LTVed", 0), 0u) << renewed.out;
+            const std::set<std::string> now_certs = store_items(current, "/Certs"),
+                                        now_ocsps = store_items(current, "/OCSPs"),
+                                        now_crls = store_items(current, "/CRLs");
+            EXPECT_TRUE(contains_all(now_certs, certs));
+            EXPECT_TRUE(contains_all(now_ocsps, ocsps));
+            EXPECT_TRUE(contains_all(now_crls, crls));
+            EXPECT_GT(now_ocsps.size(), ocsps.size());
+            expect_outside_checks(current, tsa_name);
+            certs = now_certs;
+            ocsps = now_ocsps;
+            crls = now_crls;
+        }
+    }
+}
+
+// Every date the program writes, on a machine at any offset from UTC, is read
+// as the same instant by poppler (which reads /M as the signing time of a
+// PAdES signature), by qpdf's JSON and by the report: UTC is "Z" alone.
+TEST(PadesBaseline, DatesAtEveryOffsetReadAlikeInEveryReader) {
+    RevocationService pki;
+    struct Zone {
+        const char *tz;
+        const char *offset;    // as the PDF date ends
+        const char *iso_zone;  // as the report's ISO 8601 time ends
+    };
+    const Zone zones[] = {{"UTC0", "Z", "Z"}, {"CET-1", "+01'00'", "+01:00"}, {"NST3:30", "-03'30'", "-03:30"}};
+    for (const Zone &zone : zones) {
+        SCOPED_TRACE(zone.tz);
+        TempDir dir;
+        char stored[600];
+        encrypt_password(qstest::kStorePassword, stored);
+        const std::string conf = dir.file("pades.conf");
+        qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") +
+                                     "\ncertpasswd=" + stored + "\nsubfilter=ETSI.CAdES.detached\ntsaurl=" +
+                                     pki.tsa_url() + "\ncachedir=" + dir.path() + "\n");
+        const std::string signed_pdf = dir.file("signed.pdf"), stamped = dir.file("stamped.pdf");
+        const std::string cli = "TZ=" + std::string(zone.tz) + " " + shell_quote(QS_CLI_PATH);
+        ASSERT_EQ(run_shell(cli + " -i " + shell_quote(fixture("one-page.pdf")) + " -o " + shell_quote(signed_pdf) +
+                            " -z " + shell_quote(conf))
+                      .status,
+                  0);
+        ASSERT_EQ(run_shell(cli + " timestamp -i " + shell_quote(signed_pdf) + " -o " + shell_quote(stamped) + " -z " +
+                            shell_quote(conf))
+                      .status,
+                  0);
+
+        // qpdf's JSON: the signature's /M and the information's /ModDate (a
+        // document timestamp has no /M: its token holds its time).
+        const std::string json = run_shell("qpdf --json " + shell_quote(stamped)).out;
+        const std::regex date("\"/(M|ModDate)\": \"u:(D:[0-9]{14}([^\"]*))\"");
+        std::vector<std::string> dates;
+        for (auto it = std::sregex_iterator(json.begin(), json.end(), date); it != std::sregex_iterator(); ++it) {
+            EXPECT_EQ((*it)[3].str(), zone.offset) << (*it)[2];
+            dates.push_back((*it)[2]);
+        }
+        EXPECT_EQ(dates.size(), 2u) << json;
+
+        // The report gives the signature's /M as its signing time, in ISO 8601.
+        const std::string report = run_cli({"report", "-i", signed_pdf}).out;
+        std::smatch iso;
+        ASSERT_TRUE(std::regex_search(report, iso, std::regex("\"signing_time\": \"([^\"]+)\""))) << report;
+        const std::string time = iso[1];
+        EXPECT_EQ(time.substr(19), zone.iso_zone) << time;
+
+        // poppler reads the same instant: its UTC rendering agrees with the report's time.
+        std::tm parts{};
+        ASSERT_TRUE(strptime(time.substr(0, 19).c_str(), "%Y-%m-%dT%H:%M:%S", &parts));
+        const int sign = time[19] == '-' ? -1 : 1;
+        const long offset =
+            time[19] == 'Z' ? 0 : sign * (std::stol(time.substr(20, 2)) * 3600 + std::stol(time.substr(23, 2)) * 60);
+        const std::time_t instant = timegm(&parts) - offset;
+        char utc[64];
+        std::strftime(utc, sizeof utc, "Signing Time: %b %d %Y %H:%M:%S", std::gmtime(&instant));
+        const std::string sig = run_shell("TZ=UTC0 pdfsig " + shell_quote(signed_pdf) + " 2>&1").out;
+        EXPECT_NE(sig.find(utc), std::string::npos) << utc << "\n" << sig;
+        EXPECT_NE(sig.find("Signature is Valid"), std::string::npos) << sig;
     }
 }
 

@@ -14,7 +14,8 @@
 namespace cli {
 namespace {
 
-// Why documents of the run failed, by input path, for their status lines.
+// What sign_many said of each document of the run, by input path, for its
+// status line: why it failed, or the note of a field made for it.
 using Reasons = std::map<std::string, std::string>;
 
 // One batch through sign_many, each document written at its path.
@@ -31,14 +32,19 @@ std::vector<int> sign_batch(const Options &o, const std::vector<Document> &batch
               o.password.c_str(), o.visible, o.title.c_str(), o.author.c_str(), o.subject.c_str(),
               o.keywords.c_str(), o.config.c_str(), o.timestamp, o.certify, results.data(),
               reinterpret_cast<char(*)[256]>(messages.data()));
-    for (std::size_t i = 0; i < batch.size(); ++i)
-        if (results[i] != 0) why[batch[i].input] = messages[i].data();
+    for (std::size_t i = 0; i < batch.size(); ++i) why[batch[i].input] = messages[i].data();
     return results;
 }
 
-std::string failed_line(const Document &doc, const Reasons &why) {
+std::string said_of(const Document &doc, const Reasons &why) {
     const auto found = why.find(doc.input);
-    return document_failure_line(found != why.end() ? found->second : failure_text(), doc.input);
+    return found != why.end() ? found->second : std::string();
+}
+
+std::string document_line(const Options &o, const Document &doc, int result, const Reasons &why) {
+    if (result == 0) return success_line(o.command, doc.input, doc.output, said_of(doc, why));
+    const std::string reason = said_of(doc, why);
+    return document_failure_line(reason.empty() ? failure_text() : reason, doc.input);
 }
 
 // The batches one after the other in this process, documents whose output
@@ -63,9 +69,7 @@ int run_here(const Options &o, const std::vector<Document> &documents, std::size
         for (std::size_t i = 0; i < batch.size(); ++i) {
             status = results[i];
             if (status != 0) failed = true;
-            const std::string line = status == 0 ? success_line(o.command, batch[i].input, batch[i].output)
-                                                 : failed_line(batch[i], why);
-            std::fputs(line.c_str(), stdout);
+            std::fputs(document_line(o, batch[i], status, why).c_str(), stdout);
         }
         std::fflush(stdout);
     }
@@ -84,9 +88,7 @@ int run_batches(const Options &o, const std::vector<Document> &documents, std::s
     work.run_together = [&o, &why](const std::vector<Document> &batch, const std::vector<std::string> &paths) {
         return sign_batch(o, batch, paths, why);
     };
-    work.finished_line = [&o, &why](const Document &doc, int result) {
-        return result == 0 ? success_line(o.command, doc.input, doc.output) : failed_line(doc, why);
-    };
+    work.finished_line = [&o, &why](const Document &doc, int result) { return document_line(o, doc, result, why); };
     work.skipped_line = [](const Document &doc) { return exists_line(doc.input, doc.output); };
     const int status = run_in_workers(documents, o.output, plan, work);
     if (status != 0) failed = true;

@@ -91,12 +91,9 @@ const char *success_text(Command command) {
 constexpr const char *kNewFieldNote = "New signature field: ";
 
 // The note of a signature that made its field, as its line tells it; empty
-// for any other. The slot is fetched either way, so that nothing of this
-// document stays behind for the next.
-std::string new_field_text(Command command) {
-    if (command != Command::Sign) return std::string();
-    const std::string note = fetch_message();
-    if (note.rfind(kNewFieldNote, 0) != 0) return std::string();
+// for any other.
+std::string new_field_text(Command command, const std::string &note) {
+    if (command != Command::Sign || note.rfind(kNewFieldNote, 0) != 0) return std::string();
     return " new field[" + note.substr(std::strlen(kNewFieldNote)) + "]";
 }
 
@@ -371,9 +368,16 @@ int run_list(const Options &o, const SigningConfig *config, std::size_t together
 
 }  // namespace
 
+// The message slot is fetched either way, so that nothing of this document
+// stays behind for the next.
 std::string success_line(Command command, const std::string &input, const std::string &output) {
+    return success_line(command, input, output, fetch_message());
+}
+
+std::string success_line(Command command, const std::string &input, const std::string &output,
+                         const std::string &note) {
     const char *done = success_text(command);
-    const std::string made = new_field_text(command);
+    const std::string made = new_field_text(command, note);
     return done + ("input[" + on_one_line(input) + "] output[" + on_one_line(output) + "]" + made + "\n");
 }
 

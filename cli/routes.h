@@ -17,7 +17,11 @@ int run_command(const Options &options, int argc, const char *const argv[]);
 // The status lines of a document of a directory or list run: signed (or
 // LTVed, timestamped), its output there already, or not signed and why; a
 // failure line names its document unless the reason names it already.
+// The signed line takes the note of a document whose field was made for it
+// from the message slot, or from note (a batch's message for the document).
 std::string success_line(Command command, const std::string &input, const std::string &output);
+std::string success_line(Command command, const std::string &input, const std::string &output,
+                         const std::string &note);
 std::string exists_line(const std::string &input, const std::string &output);
 std::string document_failure_line(const std::string &why, const std::string &input);
 

@@ -124,7 +124,10 @@ int sign_batch(std::vector<Document> &docs, const qs::KeyMaterial &keys, Signing
 
     int status = 0;
     for (std::size_t i = 0; i < docs.size(); ++i) {
-        if (!docs[i].failed && step(docs[i], messages[i], [&] { return finish(docs[i], config, a); })) results[i] = 0;
+        if (!docs[i].failed && step(docs[i], messages[i], [&] { return finish(docs[i], config, a); })) {
+            results[i] = 0;
+            qs::copy_field(messages[i], qs::new_field_note(*config, docs[i].where));
+        }
         if (results[i] != 0) status = -1;
         handle_debug_message(config, results[i] == 0 ? qs::format("Document signed: %s", docs[i].output).c_str()
                                                      : qs::format("Signing %s failed", docs[i].input).c_str());

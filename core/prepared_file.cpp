@@ -100,8 +100,12 @@ int append_to_copy(std::FILE *input, std::FILE *output, std::string_view update,
     return write_update(output, update, what);
 }
 
+std::string new_field_note(const SigningConfig &config, const Placeholder &where) {
+    return where.new_field ? std::string("New signature field: ") + config.sigfield : std::string();
+}
+
 void note_new_field(const SigningConfig &config, const Placeholder &where) {
-    if (where.new_field) leave_note(std::string("New signature field: ") + config.sigfield);
+    if (where.new_field) leave_note(new_field_note(config, where));
 }
 
 int rewind_files(std::FILE *input, std::FILE *output) {

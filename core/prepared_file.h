@@ -24,7 +24,9 @@ struct SignerNames {
 };
 
 // The note a signature leaves when the field its configuration names was
-// made for it, rather than found in the form: "New signature field: NAME".
+// made for it, rather than found in the form: "New signature field: NAME";
+// new_field_note gives its text (empty for a field that was found).
+std::string new_field_note(const SigningConfig &config, const Placeholder &where);
 void note_new_field(const SigningConfig &config, const Placeholder &where);
 
 // Copies the whole input, still as opened noted it, to the output and

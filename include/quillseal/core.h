@@ -66,7 +66,9 @@ QS_API int sign_encrypt(const char *input, const char *output, const char *locat
  * other arguments as for sign (one configuration, read once). Each document
  * is prepared, then the key signs all their signatures together, then each
  * signature is written and its output kept. results[i] receives 0 or -1, and
- * messages[i] (256 bytes) the reason of a -1 (empty for 0); a document that
+ * messages[i] (256 bytes) the reason of a -1; for 0 it is empty, or holds
+ * "New signature field: NAME" when the field that sigfield names was made
+ * for the document rather than found in its form; a document that
  * fails leaves no output and does not stop the others. Returns 0 when every
  * document was signed, else -1 (a configuration that cannot be read gives
  * every document its message and result). Called between pdfsigning_init

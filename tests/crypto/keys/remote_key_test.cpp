@@ -169,7 +169,7 @@ TEST(RemoteKey, SignsDirectoriesAndListsInBatches) {
         const std::string out = dir.file(std::string("out-") + std::to_string(&r - runs));
         qstest::run_shell("mkdir " + shell_quote(out));
         std::string command = shell_quote(QS_CLI_PATH) + " -i " + (r.from_list ? "-" : shell_quote(docs)) + " -o " +
-                              shell_quote(out) + " -z " + shell_quote(service.write_config(dir, "cscbatch=3\n"));
+                              shell_quote(out) + " -z " + shell_quote(service.write_config(dir, "cscbatch=3\nsigfield=batch.approval\n"));
         for (const std::string &a : r.args) command += " " + shell_quote(a);
         if (r.from_list) command += " < " + shell_quote(dir.file("list"));
         const std::string lines = run_shell(command + " 2>/dev/null").out;
@@ -177,6 +177,12 @@ TEST(RemoteKey, SignsDirectoriesAndListsInBatches) {
         for (std::size_t at = lines.find("0#Document signed"); at != npos; at = lines.find("0#Document signed", at + 1))
             ++signed_lines;
         EXPECT_EQ(signed_lines, 7) << lines;
+        // No document has the field asked for: each line says it was made.
+        int made = 0;
+        for (std::size_t at = lines.find("] new field[batch.approval]\n"); at != npos;
+             at = lines.find("] new field[batch.approval]\n", at + 1))
+            ++made;
+        EXPECT_EQ(made, 7) << lines;
         EXPECT_EQ(judge(out + "/p7.pdf", "Test Signer", dir).problem, "");
         long signed_hashes = 0;
         for (const cryptotest::CscRequest &request : service.requests()) {

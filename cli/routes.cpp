@@ -101,13 +101,9 @@ void print_success(Command command, const std::string &input, const std::string 
     std::fputs(success_line(command, input, output).c_str(), stdout);
 }
 
-// The report goes to standard output whole; a document that cannot be read
-// gets its status line instead.
-int run_report(const Options &o, SigningConfig *config) {
-    char *text = nullptr;
-    int valid = 0;
-    pdfsigning_init_cmd();
-    const int rc = signature_report_internal(o.input.c_str(), config, &text, &valid);
+// A text the library handed out (freed here) on one line of its own, or the
+// failure line when there is none.
+void print_text_or_failure(int rc, char *text) {
     if (rc == 0) {
         std::fputs(text, stdout);
         std::fputc('\n', stdout);
@@ -115,6 +111,16 @@ int run_report(const Options &o, SigningConfig *config) {
         print_failure_line();
     }
     std::free(text);
+}
+
+// The report goes to standard output whole; a document that cannot be read
+// gets its status line instead.
+int run_report(const Options &o, SigningConfig *config) {
+    char *text = nullptr;
+    int valid = 0;
+    pdfsigning_init_cmd();
+    const int rc = signature_report_internal(o.input.c_str(), config, &text, &valid);
+    print_text_or_failure(rc, text);
     pdfsigning_shutdown();
     return rc < 0 ? -1 : (valid ? 0 : 1);
 }
@@ -125,13 +131,7 @@ int run_fields(const Options &o) {
     char *text = nullptr;
     pdfsigning_init_cmd();
     const int rc = signature_fields(o.input.c_str(), &text);
-    if (rc == 0) {
-        std::fputs(text, stdout);
-        std::fputc('\n', stdout);
-    } else {
-        print_failure_line();
-    }
-    std::free(text);
+    print_text_or_failure(rc, text);
     pdfsigning_shutdown();
     return rc < 0 ? -1 : 0;
 }

@@ -97,8 +97,8 @@ def as_raw(key, value):
 
 
 def load_credentials():
-    for spec in args.credential:
-        name, path = spec.split("=", 1)
+    for given in args.credential:
+        name, path = given.split("=", 1)
         with open(path, "rb") as f:
             key, cert, extra = pkcs12.load_key_and_certificates(f.read(), args.store_password.encode())
         credentials[name] = {"key": key, "chain": [cert] + list(extra or [])}

@@ -56,11 +56,11 @@ def text_appearance(pdf, box, text, font):
     return stream(pdf, content, box, Dictionary(Font=Dictionary(Helv=font)))
 
 
-def lock_dictionary(spec):
+def lock_dictionary(written):
     level = None
-    if "/P" in spec:
-        spec, level = spec.split("/P")
-    action, _, names = spec.partition(":")
+    if "/P" in written:
+        written, level = written.split("/P")
+    action, _, names = written.partition(":")
     lock = Dictionary(Type=Name.SigFieldLock, Action=Name("/" + action.capitalize()))
     if action != "all":
         lock.Fields = Array([String(n) for n in names.split(",")])

@@ -195,39 +195,17 @@ openssl pkcs12 -export -inkey self.key -in self.pem -name self -passout pass:$pa
 mkdir -p tsa
 issue inter tsa/tsa "/O=Quillseal Test/CN=LTV Time-Stamping Authority" tsa
 echo 01 > tsa/serial
-cat > tsa/tsa.cnf <<CNF
-[ tsa ]
-default_tsa = granting
-[ granting ]
-dir = $out/tsa
-serial = \$dir/serial
-crypto_device = builtin
-signer_cert = \$dir/tsa.pem
-certs = $out/chain.pem
-signer_key = \$dir/tsa.key
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256, sha384, sha512
-accuracy = secs:1
-ordering = no
-tsa_name = yes
-ess_cert_id_chain = no
-ess_cert_id_alg = sha256
-[ own ]
-dir = $out/tsa
-serial = \$dir/serial
-crypto_device = builtin
-signer_cert = \$dir/tsa.pem
-signer_key = \$dir/tsa.key
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256, sha384, sha512
-accuracy = secs:1
-ordering = no
-tsa_name = yes
-ess_cert_id_chain = no
-ess_cert_id_alg = sha256
-CNF
+# One section per way of answering: "granting" sends the TSA's chain with its
+# tokens, "own" (an authority whose tokens carry its certificate alone) does not.
+tsa_section() {  # name, then the certs line or nothing
+    printf '[ %s ]\ndir = %s/tsa\nserial = $dir/serial\ncrypto_device = builtin\n' "$1" "$out"
+    printf 'signer_cert = $dir/tsa.pem\n%ssigner_key = $dir/tsa.key\nsigner_digest = sha256\n' "$2"
+    printf 'default_policy = 1.2.3.4.1\ndigests = sha256, sha384, sha512\naccuracy = secs:1\nordering = no\n'
+    printf 'tsa_name = yes\ness_cert_id_chain = no\ness_cert_id_alg = sha256\n'
+}
+{ printf '[ tsa ]\ndefault_tsa = granting\n'
+  tsa_section granting "certs = $out/chain.pem"$'\n'
+  tsa_section own ""; } > tsa/tsa.cnf
 
 cas="root inter"
 if [ "$with_rsa" = rsa ]; then

@@ -192,6 +192,19 @@ bool contains_all(const std::set<std::string> &all, const std::set<std::string> 
 
 // A document timestamp: the token's imprint is the digest of its ranges and
 // it chains to the PKI's root.
+// A B-B configuration (file pades.conf in dir) for the service's signer, its
+// timestamps from tsa_url and its cache in dir, with the extra lines.
+std::string pades_config(const RevocationService &pki, const TempDir &dir, const std::string &tsa_url,
+                         const std::string &extra = "") {
+    char stored[600];
+    encrypt_password(qstest::kStorePassword, stored);
+    const std::string conf = dir.file("pades.conf");
+    qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") + "\ncertpasswd=" +
+                                 stored + "\nsubfilter=ETSI.CAdES.detached\n" + extra + "tsaurl=" + tsa_url +
+                                 "\ncachedir=" + dir.path() + "\n");
+    return conf;
+}
+
 void expect_document_timestamp(const SignedField &f, const RevocationService &pki) {
     EXPECT_EQ(f.subfilter, "/ETSI.RFC3161");
     const auto verified = run_shell("openssl ts -verify -token_in -in " + shell_quote(f.contents_file) + " -data " +
@@ -210,12 +223,7 @@ TEST(PadesBaseline, LevelsFromBtToLtaRenewAndKeepEveryItemOfValidationData) {
     for (const bool own_certificate_only : {false, true}) {
         SCOPED_TRACE(own_certificate_only ? "tokens carry the TSA's certificate alone" : "tokens carry the chain");
         TempDir dir;
-        char stored[600];
-        encrypt_password(qstest::kStorePassword, stored);
-        const std::string conf = dir.file("pades.conf");
-        qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") +
-                                     "\ncertpasswd=" + stored + "\nsubfilter=ETSI.CAdES.detached\nextrarange=4000\n" +
-                                     "tsaurl=" + pki.tsa_url(own_certificate_only) + "\ncachedir=" + dir.path() + "\n");
+        const std::string conf = pades_config(pki, dir, pki.tsa_url(own_certificate_only), "extrarange=4000\n");
 
         // B-T: the signature carries a token over its signature value, and nothing else is added.
         const std::string bt = dir.file("b-t.pdf");
@@ -290,12 +298,7 @@ TEST(PadesBaseline, DatesAtEveryOffsetReadAlikeInEveryReader) {
     for (const Zone &zone : zones) {
         SCOPED_TRACE(zone.tz);
         TempDir dir;
-        char stored[600];
-        encrypt_password(qstest::kStorePassword, stored);
-        const std::string conf = dir.file("pades.conf");
-        qstest::write_file(conf, "certstore=PKCS12 KEYSTORE FILE\ncertfile=" + pki.file("signer.p12") +
-                                     "\ncertpasswd=" + stored + "\nsubfilter=ETSI.CAdES.detached\ntsaurl=" +
-                                     pki.tsa_url() + "\ncachedir=" + dir.path() + "\n");
+        const std::string conf = pades_config(pki, dir, pki.tsa_url());
         const std::string signed_pdf = dir.file("signed.pdf"), stamped = dir.file("stamped.pdf");
         const std::string cli = "TZ=" + std::string(zone.tz) + " " + shell_quote(QS_CLI_PATH);
         ASSERT_EQ(run_shell(cli + " -i " + shell_quote(fixture("one-page.pdf")) + " -o " + shell_quote(signed_pdf) +

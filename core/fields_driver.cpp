@@ -86,15 +86,9 @@ QS_API int signature_fields(const char *input, char **json) {
             qs::report("Missing document or place for the list of fields.");
             return -1;
         }
-        bool not_regular = false;
-        qs::FilePtr file = qs::open_regular_file(input, not_regular);
-        if (!file) {
-            if (not_regular)
-                qs::report("The document to list the fields of is not a regular file.");
-            else
-                handle_fopen_error_message(input);
-            return -1;
-        }
+        qs::FilePtr file = qs::open_input_file(input, qs::OpenFor::Reading,
+                                               "The document to list the fields of is not a regular file.");
+        if (!file) return -1;
         QPDF pdf;
         if (!qs::read_whole_document(file.get(), pdf)) return -1;
         qs::JsonPtr list(json_object_new_array());

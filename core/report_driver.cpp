@@ -171,15 +171,9 @@ QS_API int signature_report_internal(const char *input, SigningConfig *config, c
             return -1;
         }
         const std::string anchors = config ? config->trustca : "";  // empty: the system's anchors
-        bool not_regular = false;
-        qs::FilePtr file = qs::open_regular_file(input, not_regular);
-        if (!file) {
-            if (not_regular)
-                qs::report("The document to report on is not a regular file.");
-            else
-                handle_fopen_error_message(input);
-            return -1;
-        }
+        qs::FilePtr file =
+            qs::open_input_file(input, qs::OpenFor::Reading, "The document to report on is not a regular file.");
+        if (!file) return -1;
         struct stat info {};
         if (fstat(fileno(file.get()), &info) != 0 || info.st_size == 0) {
             qs::report("The document to report on is empty.");

@@ -48,12 +48,12 @@ FilePtr open_regular_file(const char *path, bool &not_regular, OpenFor mode) {
     return file;
 }
 
-FilePtr open_input_file(const char *path, OpenFor mode) {
+FilePtr open_input_file(const char *path, OpenFor mode, const char *not_regular_text) {
     bool not_regular = false;
     FilePtr file = open_regular_file(path, not_regular, mode);
     if (file) return file;
     if (not_regular)
-        report(format("Not a regular file [File: %s]", path));
+        report(not_regular_text ? std::string(not_regular_text) : format("Not a regular file [File: %s]", path));
     else
         handle_fopen_error_message(path ? path : "");
     return file;

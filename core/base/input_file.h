@@ -19,8 +19,10 @@ enum class OpenFor { Reading, Update };
 FilePtr open_regular_file(const char *path, bool &not_regular, OpenFor mode = OpenFor::Reading);
 
 // open_regular_file that reports its failure: the system error in the form
-// "%s [File: %s]", or that the path names no regular file.
-FilePtr open_input_file(const char *path, OpenFor mode = OpenFor::Reading);
+// "%s [File: %s]", or that the path names no regular file (not_regular_text
+// when given, else "Not a regular file [File: %s]"). A FIFO is never waited
+// on, nor a device read without end.
+FilePtr open_input_file(const char *path, OpenFor mode = OpenFor::Reading, const char *not_regular_text = nullptr);
 
 // An open input as it was when its signing began. Its bytes are signed as they
 // were read: a document that changes meanwhile (rewritten, truncated or grown

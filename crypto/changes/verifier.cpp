@@ -263,16 +263,9 @@ QS_API int verify_internal(const char *input, SigningConfig *) {
             qs::report("No document to verify was given.");
             return -1;
         }
-        bool not_regular = false;
-        qs::FilePtr file = qs::open_regular_file(input, not_regular);
-        if (!file) {
-            // A FIFO is not waited on, a device not read without end.
-            if (not_regular)
-                qs::report("The document to verify is not a regular file.");
-            else
-                handle_fopen_error_message(input);
-            return -1;
-        }
+        qs::FilePtr file =
+            qs::open_input_file(input, qs::OpenFor::Reading, "The document to verify is not a regular file.");
+        if (!file) return -1;
         return qs::verify_signed_file(file.get());
     });
 }

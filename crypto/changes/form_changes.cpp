@@ -141,9 +141,8 @@ std::string filling_change(QPDFObjectHandle before, QPDFObjectHandle after, Upda
 }
 
 std::string signing_change(QPDFObjectHandle before, QPDFObjectHandle after, UpdateContext &context) {
-    QPDFObjectHandle field = field_of(after);
-    const std::string name = quoted(qualified_name(field));
-    if (locked(context, qualified_name(field))) return "the locked field " + name;
+    const std::string plain = qualified_name(field_of(after)), name = quoted(plain);
+    if (locked(context, plain)) return "the locked field " + name;
     // The value may stand in the field and in its widget; the date of signing too.
     const std::string beyond = key_beyond(before, after, {"/V", "/AP", "/M"});
     if (!beyond.empty()) return "the signature field " + name + " (its " + beyond + ")";
